@@ -1,0 +1,54 @@
+// The window helpers shared by the main window and the background tasks: single instance, icon, status panes.
+#include "app/app_shell.h"
+
+#include <commctrl.h>
+#include <string.h>
+
+#include "res/resource.h"
+#include "time/clock_report.h"
+#include "time/time_client.h"
+
+AppShell g_appShell;
+HWND g_mainWindow = nullptr;
+
+namespace {
+
+const char kWelcomeText[] = "欢迎使用!";
+// Child and visible, with the low style bit the status bar has always been created with.
+const DWORD kStatusBarStyle = 0x50000010;
+const int kPaneRightEdges[] = {110, 240, -1};
+const size_t kPathSize = 256;
+
+} // namespace
+
+bool AppShell::IsAlreadyRunning(HINSTANCE instance) {
+    char path[kPathSize] = {};
+    GetModuleFileNameA(instance, path, sizeof path);
+    const char *slash = strrchr(path, '\\');
+    CreateMutexA(nullptr, TRUE, slash ? slash + 1 : path);
+    return GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+void AppShell::CreateStatusBar(HWND parent) {
+    statusBar_ = CreateStatusWindowA(kStatusBarStyle, "", parent, IDC_STATUSBAR);
+    SendMessageA(statusBar_, SB_SETPARTS, 3, reinterpret_cast<LPARAM>(kPaneRightEdges));
+    SetPaneText(kMessagePane, kWelcomeText);
+}
+
+void AppShell::SetWindowIcon(HWND window, int icon) {
+    const HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(window, GWLP_HINSTANCE));
+    const HICON loaded = LoadIconA(instance, MAKEINTRESOURCEA(icon));
+    SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(loaded));
+}
+
+void AppShell::ShowClock() {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char face[32] = {};
+    FormatClockFace(ToCivilTime(now), face, sizeof face);
+    SetPaneText(kClockPane, face);
+}
+
+void AppShell::SetPaneText(int pane, const char *text) {
+    SendMessageA(statusBar_, SB_SETTEXTA, pane, reinterpret_cast<LPARAM>(text));
+}

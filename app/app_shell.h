@@ -1,0 +1,26 @@
+// The window helpers shared by the main window and the background tasks: single instance, icon, status panes.
+#pragma once
+
+#include <windows.h>
+
+enum StatusPane { kMessagePane = 0, kClockPane = 1, kResultPane = 2 };
+
+class AppShell {
+public:
+    // True when another copy under the same file name holds the program's mutex; the mutex stays open.
+    bool IsAlreadyRunning(HINSTANCE instance);
+    void CreateStatusBar(HWND parent);
+    void SetWindowIcon(HWND window, int icon);
+    void ShowClock();
+    // The one way to write a pane; carried out by the window's thread, so safe from any worker.
+    void SetPaneText(int pane, const char *text);
+    // Adds (mode 1) or removes (mode 0) the log-on start; returns 1 on success.
+    int SetAutoRun(int mode);
+
+private:
+    HWND statusBar_ = nullptr;
+};
+
+extern AppShell g_appShell;
+// Written once when the main dialog is created, before any task that reads it starts.
+extern HWND g_mainWindow;

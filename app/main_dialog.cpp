@@ -1,0 +1,51 @@
+// The main window: a modal dialog whose handler starts every user action and background task.
+#include "app/main_dialog.h"
+
+#include "app/app_shell.h"
+#include "res/resource.h"
+#include "time/clock_tasks.h"
+
+namespace {
+
+const UINT_PTR kClockTimer = 1;
+const UINT kClockPeriodMs = 1000;
+
+void OnInitDialog(HWND window) {
+    g_mainWindow = window;
+    g_appShell.SetWindowIcon(window, IDI_MAIN);
+    g_appShell.CreateStatusBar(window);
+    StartTask(StartupCheckTask, nullptr);
+    SetTimer(window, kClockTimer, kClockPeriodMs, nullptr);
+}
+
+void OnCommand(HWND window, WORD command) {
+    switch (command) {
+    case IDOK:
+        StartTask(ManualSyncTask, nullptr);
+        break;
+    case IDCANCEL:
+        EndDialog(window, IDCANCEL);
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace
+
+INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG:
+        OnInitDialog(window);
+        break;
+    case WM_COMMAND:
+        OnCommand(window, LOWORD(wParam));
+        break;
+    case WM_TIMER:
+        g_appShell.ShowClock();
+        break;
+    default:
+        break;
+    }
+    return 0;
+}

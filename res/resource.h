@@ -1,0 +1,24 @@
+// Resource and control identifiers shared by the resource script and the code.
+#pragma once
+
+// Dialogs
+#define IDD_MAIN 101
+#define IDD_ABOUT 105
+
+// Menus
+#define IDR_MAINMENU 103
+
+// Icons
+#define IDI_MAIN 106
+
+// Controls
+#define IDC_STATUSBAR 888
+#define IDC_HOMEPAGE 1002
+#define IDC_AUTOSYNC 1010
+#define IDC_AUTORUN 1011
+#define IDC_MINIMIZED 1012
+#define IDC_SAVE 1013
+
+// Menu commands
+#define ID_GUESTBOOK 40002
+#define ID_ABOUT 40003

@@ -1,0 +1,13 @@
+# Environment for running the Windows builds under wine64; sourced by the test and run scripts.
+TEMPVARO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+export TEMPVARO_ROOT
+export WINE=/usr/lib/wine/wine64
+export WINESERVER=/usr/lib/wine/wineserver
+export WINEPREFIX="${TEMPVARO_WINEPREFIX:-$TEMPVARO_ROOT/build/wineprefix}"
+export WINEDEBUG=-all
+# No Mono or Gecko installer prompts: nothing here needs them, and nothing may be downloaded.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+# A Chinese locale gives Windows programs code page 936; UTC+8 is the machine's zone.
+export LANG=zh_CN.UTF-8
+export LC_ALL=zh_CN.UTF-8
+export TZ=Asia/Shanghai

@@ -1,0 +1,27 @@
+// The three Time Protocol servers and the orders in which the clock check and the clock set try them.
+#include "time/time_servers.h"
+
+#include <stdio.h>
+#include <string.h>
+
+const int kCheckOrder[kTimeServerCount] = {1, 2, 3};
+const int kSetOrder[kTimeServerCount] = {3, 1, 2};
+
+namespace {
+
+// time.nist.gov, time-a-g.nist.gov, time-b-g.nist.gov as character codes.
+const unsigned char kServer1[] = {116, 105, 109, 101, 46, 110, 105, 115, 116, 46, 103, 111, 118, 0};
+const unsigned char kServer2[] = {116, 105, 109, 101, 45, 97, 45, 103, 46, 110, 105, 115, 116, 46, 103, 111, 118, 0};
+const unsigned char kServer3[] = {116, 105, 109, 101, 45, 98, 45, 103, 46, 110, 105, 115, 116, 46, 103, 111, 118, 0};
+const unsigned char *const kServers[kTimeServerCount] = {kServer1, kServer2, kServer3};
+
+} // namespace
+
+void AssembleTimeServerName(int server, char *name) {
+    name[0] = '\0';
+    if (server < 1 || server > kTimeServerCount)
+        return;
+    size_t length = 0;
+    for (const unsigned char *code = kServers[server - 1]; *code != 0 && length + 1 < kHostNameSize; ++code)
+        length += snprintf(name + length, kHostNameSize - length, "%c", *code);
+}
