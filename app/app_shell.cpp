@@ -2,8 +2,8 @@
 #include "app/app_shell.h"
 
 #include <commctrl.h>
-#include <string.h>
 
+#include "app/program_path.h"
 #include "res/resource.h"
 #include "time/clock_report.h"
 #include "time/time_client.h"
@@ -21,11 +21,20 @@ const size_t kPathSize = 256;
 
 } // namespace
 
+bool ProgramFilePath(char *path, DWORD size) {
+    const DWORD length = GetModuleFileNameA(nullptr, path, size);
+    return length > 0 && length < size;
+}
+
+bool ProgramFileBeside(const char *name, char *path, size_t size) {
+    char program[kPathSize] = {};
+    return ProgramFilePath(program, sizeof program) && PathBeside(program, name, path, size);
+}
+
 bool AppShell::IsAlreadyRunning(HINSTANCE instance) {
     char path[kPathSize] = {};
     GetModuleFileNameA(instance, path, sizeof path);
-    const char *slash = strrchr(path, '\\');
-    CreateMutexA(nullptr, TRUE, slash ? slash + 1 : path);
+    CreateMutexA(nullptr, TRUE, FileNamePart(path));
     return GetLastError() == ERROR_ALREADY_EXISTS;
 }
 

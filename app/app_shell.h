@@ -22,5 +22,10 @@ private:
 };
 
 extern AppShell g_appShell;
+
+// The running program's full path; false when it does not fit.
+bool ProgramFilePath(char *path, DWORD size);
+// The full path of a file in the program's directory; false when it does not fit.
+bool ProgramFileBeside(const char *name, char *path, size_t size);
 // Written once when the main dialog is created, before any task that reads it starts.
 extern HWND g_mainWindow;

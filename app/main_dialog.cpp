@@ -1,8 +1,10 @@
 // The main window: a modal dialog whose handler starts every user action and background task.
 #include "app/main_dialog.h"
 
+#include "app/about/about_dialog.h"
 #include "app/app_shell.h"
 #include "res/resource.h"
+#include "settings/settings.h"
 #include "time/clock_tasks.h"
 
 namespace {
@@ -14,6 +16,7 @@ void OnInitDialog(HWND window) {
     g_mainWindow = window;
     g_appShell.SetWindowIcon(window, IDI_MAIN);
     g_appShell.CreateStatusBar(window);
+    ApplySettings(window);
     StartTask(StartupCheckTask, nullptr);
     SetTimer(window, kClockTimer, kClockPeriodMs, nullptr);
 }
@@ -25,6 +28,15 @@ void OnCommand(HWND window, WORD command) {
         break;
     case IDCANCEL:
         EndDialog(window, IDCANCEL);
+        break;
+    case IDC_SAVE:
+        SaveSettings(window);
+        break;
+    case ID_GUESTBOOK:
+        OpenGuestbook();
+        break;
+    case ID_ABOUT:
+        ShowAboutDialog(window);
         break;
     default:
         break;

@@ -1,6 +1,6 @@
 # The Windows program, built static so that it imports only Windows system libraries.
 enable_language(RC)
-set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} --codepage=65001 -I${PROJECT_SOURCE_DIR}/res")
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} --codepage=65001 -I${PROJECT_SOURCE_DIR}/res -I${PROJECT_BINARY_DIR}/generated")
 
 set(PRODUCT_FLAGS -fno-exceptions -fno-rtti -ffunction-sections -fdata-sections)
 add_compile_definitions(WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0600 NOMINMAX)
@@ -14,17 +14,19 @@ add_library(tempvaro_core STATIC
     net/tcp_exchange.cpp
     time/time_client.cpp
     time/clock_tasks.cpp
-    app/app_shell.cpp)
+    app/app_shell.cpp
+    settings/autorun.cpp
+    settings/settings.cpp)
 tempvaro_options(tempvaro_core)
 target_compile_options(tempvaro_core PRIVATE ${PRODUCT_FLAGS})
-target_link_libraries(tempvaro_core PUBLIC ws2_32 comctl32)
+target_link_libraries(tempvaro_core PUBLIC ws2_32 comctl32 advapi32 shell32)
 
-add_executable(Tempvaro WIN32 app/main.cpp app/main_dialog.cpp res/tempvaro.rc)
+add_executable(Tempvaro WIN32 app/main.cpp app/main_dialog.cpp app/about/about_dialog.cpp res/tempvaro.rc)
 tempvaro_options(Tempvaro)
 target_compile_options(Tempvaro PRIVATE ${PRODUCT_FLAGS})
 target_link_libraries(Tempvaro PRIVATE tempvaro_core)
 set_source_files_properties(res/tempvaro.rc PROPERTIES OBJECT_DEPENDS
-    "${PROJECT_SOURCE_DIR}/res/main_dialog.rc;${PROJECT_SOURCE_DIR}/res/main_menu.rc;${PROJECT_SOURCE_DIR}/res/version.rc;${PROJECT_SOURCE_DIR}/res/resource.h;${PROJECT_SOURCE_DIR}/res/tempvaro.ico;${PROJECT_SOURCE_DIR}/res/tempvaro-x86.manifest;${PROJECT_SOURCE_DIR}/res/tempvaro-amd64.manifest")
+    "${PROJECT_SOURCE_DIR}/res/main_dialog.rc;${PROJECT_SOURCE_DIR}/res/about_dialog.rc;${PROJECT_BINARY_DIR}/generated/vendor.h;${PROJECT_SOURCE_DIR}/res/main_menu.rc;${PROJECT_SOURCE_DIR}/res/version.rc;${PROJECT_SOURCE_DIR}/res/resource.h;${PROJECT_SOURCE_DIR}/res/tempvaro.ico;${PROJECT_SOURCE_DIR}/res/tempvaro-x86.manifest;${PROJECT_SOURCE_DIR}/res/tempvaro-amd64.manifest")
 
 if(BUILD_TESTING)
     set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)

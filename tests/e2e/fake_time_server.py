@@ -47,34 +47,37 @@ class FakeTimeServer:
     connection), CLOSE (close at once), SHORT (send 2 bytes, close), SPLIT (4 bytes in pieces, with offset),
     ABSENT (not listening, so connecting is refused)."""
 
-    def __init__(self, host, port=TIME_PORT, mode=ABSENT, offset=0):
+    def __init__(self, host, port=TIME_PORT, mode=ABSENT, offset=0, delay=0.0):
         self.host = host
         self.port = port
         self._lock = threading.Lock()
         self._mode = None
         self._offset = 0
+        self._delay = 0.0
         self._listener = None
         self._accepted = []
         self._sent = []
         self._stop = threading.Event()
         self._threads = []
         self._thread = threading.Thread(target=self._accept_loop, name=f"time-server-{host}", daemon=True)
-        self.set_mode(mode, offset)
+        self.set_mode(mode, offset, delay)
         self._thread.start()
 
-    def set_mode(self, mode, offset=0):
+    def set_mode(self, mode, offset=0, delay=0.0):
+        """Switches what later connections get; `delay` holds an answer back that many seconds first."""
         if mode not in (ANSWER, SILENT, CLOSE, SHORT, SPLIT, ABSENT):
             raise ValueError(f"unknown mode {mode!r}")
         with self._lock:
             self._mode = mode
             self._offset = offset
+            self._delay = delay
             if mode == ABSENT:
                 self._close_listener()
             elif self._listener is None:
                 self._listener = self._listen()
 
-    def answer(self, offset=0):
-        self.set_mode(ANSWER, offset)
+    def answer(self, offset=0, delay=0.0):
+        self.set_mode(ANSWER, offset, delay)
 
     def silent(self):
         self.set_mode(SILENT)
@@ -85,8 +88,8 @@ class FakeTimeServer:
     def short(self):
         self.set_mode(SHORT)
 
-    def split(self, offset=0):
-        self.set_mode(SPLIT, offset)
+    def split(self, offset=0, delay=0.0):
+        self.set_mode(SPLIT, offset, delay)
 
     def absent(self):
         self.set_mode(ABSENT)
@@ -148,12 +151,12 @@ class FakeTimeServer:
                 continue
             with self._lock:
                 self._accepted.append(time.monotonic())
-                mode, offset = self._mode, self._offset
-            thread = threading.Thread(target=self._serve, args=(connection, mode, offset), daemon=True)
+                mode, offset, delay = self._mode, self._offset, self._delay
+            thread = threading.Thread(target=self._serve, args=(connection, mode, offset, delay), daemon=True)
             self._threads.append(thread)
             thread.start()
 
-    def _serve(self, connection, mode, offset):
+    def _serve(self, connection, mode, offset, delay):
         connection.settimeout(None)
         try:
             if mode == SILENT:
@@ -161,6 +164,8 @@ class FakeTimeServer:
             elif mode == SHORT:
                 connection.sendall(time_value(time.time())[:SHORT_LENGTH])
             elif mode in (ANSWER, SPLIT):
+                if delay > 0 and self._stop.wait(delay):
+                    return
                 second = wait_for_aligned_second(self._stop)
                 if second is None:
                     return

@@ -1,0 +1,30 @@
+#!/bin/bash
+# Installs what the build and the tests need on a Debian 12 machine (as root); safe to run again.
+set -eu
+
+packages=(
+    cmake make g++ python3
+    g++-mingw-w64-i686 g++-mingw-w64-x86-64
+    googletest
+    wine64 xvfb xauth x11-utils xdotool imagemagick fonts-wqy-zenhei locales
+    iproute2 util-linux
+    clang libclang-rt-14-dev
+    openssl osslsigncode curl
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "setup: installing ${missing[*]}"
+    apt-get update -q
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
+fi
+
+# Windows programs get code page 936 from a Chinese locale.
+if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf8$'; then
+    sed -i 's/^# *\(zh_CN.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+    grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' >>/etc/locale.gen
+    locale-gen >/dev/null
+fi

@@ -1,0 +1,18 @@
+#!/bin/bash
+# Builds every target and runs every test: the portable logic natively under the sanitizers, the release build's
+# checks, and the Windows unit and end-to-end tests under wine64.
+set -eu
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+
+cmake --preset native >/dev/null
+cmake --build --preset native -j2
+ctest --preset native
+
+cmake --preset windows-x86 >/dev/null
+cmake --build --preset windows-x86 -j2
+scripts/check_release.sh build/windows-x86/Tempvaro.exe
+
+cmake --preset windows-x64 >/dev/null
+cmake --build --preset windows-x64 -j2
+ctest --preset windows-x64

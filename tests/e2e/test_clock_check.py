@@ -1,0 +1,217 @@
+"""End-to-end tests of the clock check, the manual sync and the main window: Tempvaro.exe under wine64 against
+fake time servers on loopback."""
+
+import re
+import shutil
+import subprocess
+import time
+import unittest
+
+from . import harness
+from .fake_time_server import TimeServers
+
+WELCOME = "欢迎使用!"
+CONNECTING = "正在连接时间服务器......"
+CONNECT_FAILED = "连接时间服务器失败,请检查网络!"
+ACCURATE = "时间准确！"
+SETTING = "更新本机时间..."
+SET_DONE = "成功更新本机时间"
+SET_ACCURATE = "时间准确"
+SET_FAILED = "更新本机时间失败!"
+
+ONE_DAY = 86400
+# Three bounded attempts, answer alignment and Wine's start-up, with room to spare.
+REPORT_TIMEOUT = 25
+SERVER_ATTEMPT = 5.0
+CLOCK_FORMAT = re.compile(r"^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}$")
+
+display = None
+
+
+def setUpModule():
+    global display
+    harness.check_isolation()
+    for binary in (harness.EXE, harness.PROBE):
+        if not binary.exists():
+            raise RuntimeError(f"{binary} is missing; build the windows-x64 preset first")
+    # The program converts server time to UTC+8, so the machine must be in that zone for reports to be exact.
+    if time.localtime().tm_gmtoff != 8 * 3600:
+        raise RuntimeError("the local time zone must be UTC+8 (TZ=Asia/Shanghai, set by wine_env.sh)")
+    display = harness.VirtualDisplay().start()
+
+
+def tearDownModule():
+    if display is not None:
+        display.stop()
+
+
+def slow(days=0, hours=0, minutes=0, seconds=0):
+    return f"本机时间慢了0年0月{days}日{hours}时{minutes}分{seconds}秒"
+
+
+def fast(days=0, hours=0, minutes=0, seconds=0):
+    return f"本机时间快了0年0月{days}日{hours}时{minutes}分{seconds}秒"
+
+
+def offset(days=0, hours=0, minutes=0, seconds=0):
+    return ((days * 24 + hours) * 60 + minutes) * 60 + seconds
+
+
+class TempvaroTestCase(unittest.TestCase):
+    """Fresh servers (all absent) for each test; every program a test starts is ended when it finishes."""
+
+    def setUp(self):
+        self.servers = TimeServers()
+        self.addCleanup(self.servers.stop)
+
+    def launch(self, **kwargs):
+        program = harness.Program(display, **kwargs)
+        self.addCleanup(program.stop)
+        return program.start().wait_window()
+
+    def wait_report(self, program, timeout=REPORT_TIMEOUT):
+        """Waits until the check has a result in pane 2; returns the panes."""
+        return program.wait_panes(lambda panes: len(panes) == 3 and panes[2] not in ("", CONNECTING), timeout,
+                                  "the clock check's result")
+
+
+class StartupCheckTest(TempvaroTestCase):
+
+    def check_report(self, server_offset, expected):
+        self.servers[1].answer(server_offset)
+        panes = self.wait_report(self.launch())
+        self.assertEqual(panes[2], expected)
+        self.assertEqual(panes[0], WELCOME)
+        self.assertEqual(self.servers.connections(), {1: 1, 2: 0, 3: 0})
+
+    def test_server_ahead_reports_machine_slow(self):
+        self.check_report(offset(days=1, hours=2, minutes=3, seconds=5), slow(days=1, hours=2, minutes=3, seconds=5))
+
+    def test_server_behind_reports_machine_fast(self):
+        self.check_report(-offset(hours=1, minutes=2, seconds=3), fast(hours=1, minutes=2, seconds=3))
+
+    def test_server_equal_reports_accurate(self):
+        self.check_report(0, ACCURATE)
+
+    def test_answer_delivered_in_pieces_is_assembled(self):
+        self.servers[1].split(-offset(seconds=5))
+        panes = self.wait_report(self.launch())
+        self.assertEqual(panes[2], fast(seconds=5))
+
+    def test_no_server_listening_reports_connection_failure(self):
+        panes = self.wait_report(self.launch())
+        self.assertEqual(panes[2], CONNECT_FAILED)
+        self.assertEqual(panes[0], WELCOME)
+
+    def test_silent_server_is_given_up_after_its_bound(self):
+        self.servers[1].silent()
+        self.servers[2].answer(-offset(seconds=7))
+        self.servers[3].answer(offset(seconds=11))
+        program = self.launch()
+        panes = self.wait_report(program)
+        reported = time.monotonic()
+        self.assertEqual(panes[2], fast(seconds=7))
+        self.assertEqual(self.servers[3].connections, 0)
+        first = self.servers[1].accept_times[0]
+        second = self.servers[2].accept_times[0]
+        self.assertGreaterEqual(second - first, SERVER_ATTEMPT - 0.5, "server 2 asked before server 1's time ran out")
+        self.assertLess(second - first, SERVER_ATTEMPT + 1.0, "server 1 held on to past its bound")
+        # Server 2 takes up to a second to align its answer; the rest is polling.
+        self.assertLess(reported - first, SERVER_ATTEMPT + 2.5)
+
+    def test_early_close_and_short_answer_count_as_no_answer(self):
+        self.servers[1].close_early()
+        self.servers[2].short()
+        self.servers[3].answer(offset(seconds=7))
+        panes = self.wait_report(self.launch())
+        self.assertEqual(panes[2], slow(seconds=7))
+        self.assertEqual(self.servers.connections(), {1: 1, 2: 1, 3: 1})
+        # A connection that has ended must not be waited on until its time runs out.
+        self.assertLess(self.servers[3].accept_times[0] - self.servers[1].accept_times[0], 2.0)
+
+
+class ManualSyncTest(TempvaroTestCase):
+
+    def test_sync_fails_when_server_far_off(self):
+        # Server 3 is asked first and stays silent, which keeps the "setting" text up long enough to be seen.
+        self.servers[3].silent()
+        self.servers[1].answer(offset(days=1))
+        self.servers[2].answer(offset(days=1))
+        program = self.launch()
+        self.assertEqual(self.wait_report(program)[2], slow(days=1))
+        program.command(harness.IDOK)
+        program.wait_pane(0, SETTING, 5)
+        panes = program.wait_panes(lambda p: p[0] != SETTING, SERVER_ATTEMPT + 10, "the sync to end")
+        self.assertEqual(panes[0], SET_FAILED)
+        self.assertEqual(panes[2], slow(days=1), "a failed sync leaves the check's result")
+        self.assertEqual(self.servers.connections(), {1: 2, 2: 0, 3: 1})
+        self.assertLess(self.servers[3].accept_times[0], self.servers[1].accept_times[1], "server 3 is asked first")
+
+    def test_sync_succeeds_when_server_equals_machine(self):
+        self.servers[1].answer(offset(days=1))
+        self.servers[2].answer(offset(days=1))
+        # Held back a little so the "setting" text can be seen.
+        self.servers[3].answer(0, delay=1.5)
+        program = self.launch()
+        self.assertEqual(self.wait_report(program)[2], slow(days=1))
+        program.command(harness.IDOK)
+        program.wait_pane(0, SETTING, 5)
+        panes = program.wait_panes(lambda p: p[0] != SETTING, SERVER_ATTEMPT + 5, "the sync to end")
+        self.assertEqual(panes[0], SET_DONE)
+        self.assertEqual(panes[2], SET_ACCURATE)
+        self.assertEqual(self.servers.connections(), {1: 1, 2: 0, 3: 1})
+
+
+class MainWindowTest(TempvaroTestCase):
+
+    def test_second_copy_exits_at_once_without_a_window(self):
+        first = self.launch()
+        second = harness.Program(display, workdir=first.workdir)
+        self.addCleanup(second.stop)
+        started = time.monotonic()
+        second.start()
+        self.assertEqual(second.wait_exit(), 0)
+        self.assertLess(time.monotonic() - started, 10)
+        self.assertEqual(harness.count_windows(display, harness.MAIN_TITLE), 1)
+        self.assertTrue(first.running())
+        first.command(harness.IDCANCEL)
+        self.assertEqual(first.wait_exit(), 0)
+        self.assertEqual(harness.count_windows(display, harness.MAIN_TITLE), 0)
+
+    def read_clock(self, program):
+        panes = program.wait_panes(lambda p: len(p) == 3 and p[1] != "", 5, "the clock pane")
+        now = time.time()
+        self.assertRegex(panes[1], CLOCK_FORMAT)
+        shown = time.mktime(time.strptime(panes[1], "%Y-%m-%d %H:%M:%S"))
+        self.assertLess(abs(shown - now), 2.0, f"clock pane {panes[1]!r} is not the local time")
+        return shown, panes
+
+    def test_clock_pane_shows_local_time_while_servers_hang(self):
+        for number in (1, 2, 3):
+            self.servers[number].silent()
+        program = self.launch()
+        first, panes = self.read_clock(program)
+        self.assertEqual(panes[2], CONNECTING)
+        time.sleep(2.5)
+        later, panes = self.read_clock(program)
+        self.assertGreaterEqual(later - first, 2)
+        self.assertEqual(panes[2], CONNECTING, "the check should still be waiting on the silent servers")
+        self.assertEqual(program.stop(), 0, "closing the window ends the program")
+
+    def test_main_window_screenshot(self):
+        self.servers[1].answer(-offset(seconds=5))
+        program = self.launch()
+        self.assertEqual(self.wait_report(program)[2], fast(seconds=5))
+        program.wait_panes(lambda p: p[1] != "", 5, "the clock pane")
+        shot = display.screenshot(harness.SCREENSHOTS / "main-window.png")
+        size = subprocess.run(["identify", "-format", "%w %h %k", str(shot)], stdout=subprocess.PIPE, text=True,
+                              check=True).stdout.split()
+        width, height, colours = (int(value) for value in size)
+        # The dialog alone, not the whole screen, and with something drawn in it.
+        self.assertTrue(300 < width < 1024 and 200 < height < 768, f"screenshot is {width}x{height}")
+        self.assertGreater(colours, 16)
+        shutil.copyfile(shot, harness.ROOT / "docs" / "main-window.png")
+
+
+if __name__ == "__main__":
+    unittest.main()
