@@ -6,6 +6,7 @@
 #include "res/resource.h"
 #include "settings/settings.h"
 #include "time/clock_tasks.h"
+#include "update/update_task.h"
 
 namespace {
 
@@ -15,6 +16,7 @@ const UINT kClockPeriodMs = 1000;
 void OnInitDialog(HWND window) {
     g_mainWindow = window;
     g_appShell.SetWindowIcon(window, IDI_MAIN);
+    StartTask(UpdateTask, nullptr);
     g_appShell.CreateStatusBar(window);
     ApplySettings(window);
     StartTask(StartupCheckTask, nullptr);

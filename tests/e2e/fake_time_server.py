@@ -56,7 +56,6 @@ class FakeTimeServer:
         self._delay = 0.0
         self._listener = None
         self._accepted = []
-        self._sent = []
         self._stop = threading.Event()
         self._threads = []
         self._thread = threading.Thread(target=self._accept_loop, name=f"time-server-{host}", daemon=True)
@@ -105,12 +104,6 @@ class FakeTimeServer:
         """time.monotonic() of each accepted connection."""
         with self._lock:
             return list(self._accepted)
-
-    @property
-    def sent_values(self):
-        """(unix seconds, whole second it was sent in) of each complete answer sent."""
-        with self._lock:
-            return list(self._sent)
 
     def stop(self):
         self._stop.set()
@@ -179,8 +172,6 @@ class FakeTimeServer:
                         start += size
                         if start < len(value):
                             time.sleep(SPLIT_DELAY)
-                with self._lock:
-                    self._sent.append((second + offset, second))
         except OSError:
             pass
         finally:

@@ -2,6 +2,7 @@
 
 import os
 import pathlib
+import re
 import shutil
 import signal
 import subprocess
@@ -94,6 +95,19 @@ class VirtualDisplay:
         return path
 
 
+class ExistingDisplay:
+    """A display that is already there, such as the user's. Only a local one (":N") can be reached from inside
+    the namespace, through its socket file."""
+
+    def __init__(self, name):
+        self.name = name
+
+    @staticmethod
+    def usable(name):
+        match = re.fullmatch(r"(?:unix)?:(\d+)(?:\.\d+)?", name or "")
+        return match is not None and os.path.exists(f"/tmp/.X11-unix/X{match.group(1)}")
+
+
 def end_process(process, timeout=5):
     """Ends a process this harness started, by its PID: SIGTERM, then SIGKILL."""
     if process.poll() is not None:
@@ -174,13 +188,13 @@ class Program:
                                             stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, env=env)
         return self
 
-    def wait_window(self, timeout=30, known_pids=()):
+    def wait_window(self, timeout=30):
         """Waits for the main window and remembers its Windows process id for the later probes."""
         def find():
             if self.process.poll() is not None:
                 raise AssertionError(f"Tempvaro.exe ended with code {self.process.returncode} before its window")
             for window in list_windows(self.display):
-                if window["title"] == MAIN_TITLE and window["cls"] == "#32770" and window["pid"] not in known_pids:
+                if window["title"] == MAIN_TITLE and window["cls"] == "#32770":
                     return window["pid"]
             return None
         self.win_pid = wait_until(find, timeout, "the Tempvaro window")
@@ -215,6 +229,12 @@ class Program:
                                  str(self.win_pid))
         if code != 0:
             raise AssertionError(f"cannot post command {command_id} to {title!r}: {err}")
+
+    def key(self, name, title=MAIN_TITLE):
+        """Types enter, esc or space into the window titled `title` of this program."""
+        code, _, err = run_probe(self.display, "key", name, "--title", title, "--pid", str(self.win_pid))
+        if code != 0:
+            raise AssertionError(f"cannot send {name} to {title!r}: {err}")
 
     def running(self):
         return self.process is not None and self.process.poll() is None

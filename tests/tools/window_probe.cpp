@@ -27,6 +27,8 @@ const int kExitNoResponse = 3;
 const UINT kReplyTimeoutMs = 5000;
 const int kStatusBarId = 888;
 const int kMaxPanes = 16;
+const wchar_t kUsage[] = L"usage: window_probe list [--all] | count TITLE [--visible] | panes | children | "
+                         L"command ID | key enter|esc|space | close   [--title TITLE] [--pid PID]";
 
 void WriteUtf8(const std::wstring &text) {
     const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
@@ -321,7 +323,7 @@ int Run(const Options &options) {
         return PostKey(options);
     if (options.subcommand == L"close")
         return PostClose(options);
-    return Fail(kExitUsage, L"unknown subcommand or missing argument; see the top of window_probe.cpp");
+    return Fail(kExitUsage, kUsage);
 }
 
 } // namespace
@@ -331,8 +333,7 @@ int main() {
     wchar_t **argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     Options options;
     if (argv == nullptr || !ParseOptions(argc, argv, &options))
-        return Fail(kExitUsage, L"usage: window_probe list|count|panes|children|command|key|close [ARG] "
-                                L"[--title TITLE] [--pid PID] [--all] [--visible]");
+        return Fail(kExitUsage, kUsage);
     const int status = Run(options);
     LocalFree(argv);
     return status;

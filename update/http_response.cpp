@@ -1,0 +1,95 @@
+// Reading and parsing the vendor's HTTP responses: header, status code, Content-Length, version page.
+#include "update/http_response.h"
+
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+const char kLengthField[] = "Content-Length";
+const int kLengthFieldSize = sizeof kLengthField - 1;
+const int kLengthValueSize = 256;
+const char kRequestTemplate[] = "GET %s%s HTTP/1.1\r\nHost:%s\r\nAccept:*/*\r\nUser-Agent:Mozilla/4.0 (compatible; MSIE "
+                                "5.00; Windows 98)\r\nConnection:Keep-Alive\r\n\r\n";
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// The first place `needle` stands within header[0, length), or -1.
+int Find(const char *header, int length, const char *needle, int needleLength) {
+    for (int at = 0; at + needleLength <= length; ++at)
+        if (memcmp(header + at, needle, static_cast<size_t>(needleLength)) == 0)
+            return at;
+    return -1;
+}
+
+} // namespace
+
+int ReadHttpHeader(const ByteSource &source, char *buffer) {
+    int length = 0;
+    while (length < kHttpHeaderSize && !IsCompleteHeader(buffer, length)) {
+        if (source.receive(source.context, buffer + length, 1) != 1)
+            break;
+        ++length;
+    }
+    return length;
+}
+
+bool IsCompleteHeader(const char *header, int length) {
+    return length >= 4 && memcmp(header + length - 4, "\r\n\r\n", 4) == 0;
+}
+
+int ParseStatusCode(const char *header, int length) {
+    if (length < 12 || !IsDigit(header[9]) || !IsDigit(header[10]) || !IsDigit(header[11]))
+        return -1;
+    return (header[9] - '0') * 100 + (header[10] - '0') * 10 + (header[11] - '0');
+}
+
+long ParseContentLength(const char *header, int length) {
+    const int field = Find(header, length, kLengthField, kLengthFieldSize);
+    if (field < 0)
+        return -1;
+    // The value starts after the field name and the character after it (the colon).
+    const int valueStart = field + kLengthFieldSize + 1;
+    int valueEnd = valueStart;
+    while (valueEnd < length && header[valueEnd] != '\r')
+        ++valueEnd;
+    if (valueEnd >= length || valueEnd - valueStart >= kLengthValueSize)
+        return -1;
+    char value[kLengthValueSize] = {};
+    memcpy(value, header + valueStart, static_cast<size_t>(valueEnd - valueStart));
+
+    // Only blanks, digits and blanks: anything else is not a length to trust.
+    const char *digits = value;
+    while (IsBlank(*digits))
+        ++digits;
+    const char *end = digits;
+    while (IsDigit(*end))
+        ++end;
+    const char *rest = end;
+    while (IsBlank(*rest))
+        ++rest;
+    if (end == digits || *rest != '\0' || end - digits > 10)
+        return -1;
+    const long long number = strtoll(digits, nullptr, 10);
+    return number > 0 && number <= INT_MAX ? static_cast<long>(number) : -1;
+}
+
+long ReadDecimal(const char *text) {
+    while (*text == ' ' || (*text >= '\t' && *text <= '\r'))
+        ++text;
+    bool negative = false;
+    if (*text == '+' || *text == '-')
+        negative = *text++ == '-';
+    long value = 0;
+    for (; IsDigit(*text) && value < LONG_MAX / 10 - 9; ++text)
+        value = value * 10 + (*text - '0');
+    return negative ? -value : value;
+}
+
+bool FormatHttpRequest(const char *folder, const char *page, const char *host, char *request, size_t size) {
+    const int written = snprintf(request, size, kRequestTemplate, folder, page, host);
+    return written >= 0 && static_cast<size_t>(written) < size;
+}

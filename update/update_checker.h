@@ -1,0 +1,39 @@
+// The record the update flow works on: where the vendor's server is, and what it said about the current build.
+#pragma once
+
+#include <stdint.h>
+
+// The running build, as the About box's "V3.1" says.
+const int CURRENT_VERSION = 31;
+
+enum VersionResult { kVersionUnknown = 0, kVersionCurrent = 1, kVersionDifferent = 2 };
+
+class UpdateChecker {
+public:
+    static const int kTextSize = 256;
+    static const int kVersionPageSize = 4;
+
+    UpdateChecker();
+    void SetSource(const char *hostName, const char *folderPath, const char *pageName, const char *programFile);
+    // Reads the version page's four bytes (fewer when it was shorter): "zq" and the build number.
+    void ApplyVersionPage(const char *body, int length);
+    // kVersionUnknown without a marker or a number, kVersionCurrent for `current`, else kVersionDifferent (a lower
+    // number too).
+    int CompareVersion(int current) const;
+
+    // Network and file work; Windows only.
+    void ProbeVersion();
+    int DownloadUpdate();
+    // True when the downloaded file carries a valid signature from the running program's own publisher; a file
+    // that does not is deleted.
+    bool VerifyDownload();
+    void LaunchUpdate();
+
+    int32_t markerSeen;
+    int32_t latestVersion;
+    int32_t expectedSize;
+    char host[kTextSize];
+    char folder[kTextSize];
+    char page[kTextSize];
+    char fileName[kTextSize];
+};
