@@ -1,6 +1,6 @@
 #!/bin/bash
 # Builds every target and runs every test: the portable logic natively under the sanitizers, the release build's
-# checks, and the Windows unit and end-to-end tests under wine64.
+# checks, a bounded fuzzing run over the HTTP parsing, and the Windows unit and end-to-end tests under wine64.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -8,6 +8,10 @@ scripts/setup.sh
 cmake --preset native >/dev/null
 cmake --build --preset native -j2
 ctest --preset native
+
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j2
+ctest --preset fuzz
 
 cmake --preset windows-x86 >/dev/null
 cmake --build --preset windows-x86 -j2

@@ -117,7 +117,7 @@ class StartupCheckTest(TempvaroTestCase):
         self.assertGreaterEqual(second - first, SERVER_ATTEMPT - 0.5, "server 2 asked before server 1's time ran out")
         self.assertLess(second - first, SERVER_ATTEMPT + 1.0, "server 1 held on to past its bound")
         # Server 2 takes up to a second to align its answer; the rest is polling.
-        self.assertLess(reported - first, SERVER_ATTEMPT + 2.5)
+        self.assertLess(reported - first, SERVER_ATTEMPT + 3.0)
 
     def test_early_close_and_short_answer_count_as_no_answer(self):
         self.servers[1].close_early()
@@ -179,11 +179,13 @@ class MainWindowTest(TempvaroTestCase):
         self.assertEqual(harness.count_windows(display, harness.MAIN_TITLE), 0)
 
     def read_clock(self, program):
+        before = time.time()
         panes = program.wait_panes(lambda p: len(p) == 3 and p[1] != "", 5, "the clock pane")
-        now = time.time()
+        after = time.time()
         self.assertRegex(panes[1], CLOCK_FORMAT)
         shown = time.mktime(time.strptime(panes[1], "%Y-%m-%d %H:%M:%S"))
-        self.assertLess(abs(shown - now), 2.0, f"clock pane {panes[1]!r} is not the local time")
+        # The pane is redrawn once a second and shows whole seconds, so it may trail by up to two.
+        self.assertTrue(before - 2.0 <= shown <= after, f"clock pane {panes[1]!r} is not the local time")
         return shown, panes
 
     def test_clock_pane_shows_local_time_while_servers_hang(self):
@@ -192,7 +194,7 @@ class MainWindowTest(TempvaroTestCase):
         program = self.launch()
         first, panes = self.read_clock(program)
         self.assertEqual(panes[2], CONNECTING)
-        time.sleep(2.5)
+        time.sleep(3)
         later, panes = self.read_clock(program)
         self.assertGreaterEqual(later - first, 2)
         self.assertEqual(panes[2], CONNECTING, "the check should still be waiting on the silent servers")

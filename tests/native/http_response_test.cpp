@@ -1,0 +1,144 @@
+// The header reader, status code, Content-Length, request and version page, over plain byte buffers.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+
+#include "update/http_response.h"
+#include "update/update_checker.h"
+
+namespace {
+
+// Hands out `text` at most `piece` bytes per call, then reports `end`.
+struct Stream {
+    std::string text;
+    size_t piece;
+    int end;
+    size_t offset = 0;
+};
+
+int ReceiveFromStream(void *context, char *buffer, int capacity) {
+    Stream &s = *static_cast<Stream *>(context);
+    if (s.offset == s.text.size())
+        return s.end;
+    size_t count = s.text.size() - s.offset;
+    if (count > s.piece)
+        count = s.piece;
+    if (count > static_cast<size_t>(capacity))
+        count = static_cast<size_t>(capacity);
+    memcpy(buffer, s.text.data() + s.offset, count);
+    s.offset += count;
+    return static_cast<int>(count);
+}
+
+long Length(const std::string &header) { return ParseContentLength(header.data(), static_cast<int>(header.size())); }
+int Status(const std::string &header) { return ParseStatusCode(header.data(), static_cast<int>(header.size())); }
+
+int Classify(const char *body, int length) {
+    UpdateChecker checker;
+    checker.ApplyVersionPage(body, length);
+    return checker.CompareVersion(CURRENT_VERSION);
+}
+
+} // namespace
+
+TEST(ReadHttpHeader, StopsRightAfterTheBlankLine) {
+    Stream stream = {"HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nzq31", 7, 0};
+    char header[kHttpHeaderSize] = {};
+    const int length = ReadHttpHeader(ByteSource{ReceiveFromStream, &stream}, header);
+    EXPECT_EQ(std::string(header, static_cast<size_t>(length)), "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n");
+    EXPECT_TRUE(IsCompleteHeader(header, length));
+    EXPECT_EQ(stream.text.substr(stream.offset), "zq31") << "the body stays on the connection";
+}
+
+TEST(ReadHttpHeader, StopsAtAClosedOrFailedStreamAndAtTheBufferEnd) {
+    for (int end : {0, -1}) {
+        Stream stream = {"HTTP/1.1 200 OK\r\nContent-", 100, end};
+        char header[kHttpHeaderSize] = {};
+        const int length = ReadHttpHeader(ByteSource{ReceiveFromStream, &stream}, header);
+        EXPECT_EQ(length, 25);
+        EXPECT_FALSE(IsCompleteHeader(header, length));
+    }
+    Stream endless = {"HTTP/1.1 200 OK\r\nX: " + std::string(2000, 'a') + "\r\n\r\n", 3, 0};
+    char header[kHttpHeaderSize + 1];
+    header[kHttpHeaderSize] = '#';
+    const int length = ReadHttpHeader(ByteSource{ReceiveFromStream, &endless}, header);
+    EXPECT_EQ(length, kHttpHeaderSize);
+    EXPECT_FALSE(IsCompleteHeader(header, length));
+    EXPECT_EQ(header[kHttpHeaderSize], '#') << "nothing written past the buffer";
+}
+
+TEST(ParseStatusCode, ReadsPositionsTenToTwelve) {
+    EXPECT_EQ(Status("HTTP/1.1 200 OK\r\n\r\n"), 200);
+    EXPECT_EQ(Status("HTTP/1.1 404 Not Found\r\n\r\n"), 404);
+    EXPECT_EQ(Status("HTTP/1.1 20"), -1);
+    EXPECT_EQ(Status("HTTP/1.1 2x0 OK\r\n\r\n"), -1);
+    EXPECT_EQ(Status(""), -1);
+}
+
+TEST(ParseContentLength, ReadsTheFirstFieldUpToTheLineEnd) {
+    EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nContent-Length: 5242880\r\n\r\n"), 5242880);
+    EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nContent-Length:17\r\nContent-Length: 99\r\n\r\n"), 17);
+    EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nContent-Length:   2147483647  \r\n\r\n"), 2147483647);
+}
+
+TEST(ParseContentLength, RefusesLengthsItCannotTrust) {
+    EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nServer: x\r\n\r\n"), -1);          // missing
+    EXPECT_EQ(Length("HTTP/1.1 200 OK\r\ncontent-length: 5\r\n\r\n"), -1);  // the name's case matters
+    EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nContent-Length:\r\n\r\n"), -1);    // no value
+    EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nContent-Length: abc\r\n\r\n"), -1); // not a number
+    EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nContent-Length: 12abc\r\n\r\n"), -1);
+    EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\n"), -1);
+    EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"), -1);
+    EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nContent-Length: 2147483648\r\n\r\n"), -1);
+    EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999\r\n\r\n"), -1);
+    EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nContent-Length: 5"), -1); // no line end before the header's end
+    EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nContent-Length: " + std::string(300, ' ') + "5\r\n\r\n"), -1);
+    EXPECT_EQ(Length("Content-Length"), -1);
+}
+
+TEST(FormatHttpRequest, FillsTheTemplateAndRefusesWhatDoesNotFit) {
+    char request[512];
+    ASSERT_TRUE(FormatHttpRequest("/soft/Chronvik/", "Chronvik.asp?id=711", "www.tempvaro.example", request,
+                                  sizeof request));
+    EXPECT_STREQ(request, "GET /soft/Chronvik/Chronvik.asp?id=711 HTTP/1.1\r\nHost:www.tempvaro.example\r\n"
+                          "Accept:*/*\r\nUser-Agent:Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)\r\n"
+                          "Connection:Keep-Alive\r\n\r\n");
+    // 119 characters of template plus 136 of names fill a 256-byte buffer exactly; one more does not fit.
+    const std::string host(136 - 15 - 12, 'h');
+    char small[256];
+    EXPECT_TRUE(FormatHttpRequest("/soft/Chronvik/", "Chronvik.exe", host.c_str(), small, sizeof small));
+    EXPECT_FALSE(FormatHttpRequest("/soft/Chronvik/", "Chronvik.exe", (host + "h").c_str(), small, sizeof small));
+}
+
+TEST(VersionPage, OffersOnlyADifferentBuildBehindTheMarker) {
+    EXPECT_EQ(Classify("zq31", 4), kVersionCurrent);
+    EXPECT_EQ(Classify("zq32", 4), kVersionDifferent);
+    EXPECT_EQ(Classify("zq30", 4), kVersionDifferent); // a lower number is offered too
+    EXPECT_EQ(Classify("zq31 and more", 13), kVersionCurrent);
+    EXPECT_EQ(Classify("ZQ31", 4), kVersionUnknown);
+    EXPECT_EQ(Classify("Zq31", 4), kVersionUnknown);
+    EXPECT_EQ(Classify("zqab", 4), kVersionUnknown);
+    EXPECT_EQ(Classify("zq3", 3), kVersionDifferent); // build 3
+    EXPECT_EQ(Classify("zq", 2), kVersionUnknown);
+    EXPECT_EQ(Classify("", 0), kVersionUnknown);
+}
+
+TEST(VersionPage, ReadsTheNumberEvenWithoutTheMarker) {
+    UpdateChecker checker;
+    checker.ApplyVersionPage("ZQ31", 4);
+    EXPECT_EQ(checker.markerSeen, 0);
+    EXPECT_EQ(checker.latestVersion, 31);
+    checker.ApplyVersionPage("zq\0" "5", 4); // a zero byte ends the number's text
+    EXPECT_EQ(checker.markerSeen, 1);
+    EXPECT_EQ(checker.latestVersion, 0);
+}
+
+TEST(ReadDecimal, FollowsTheUsualRule) {
+    EXPECT_EQ(ReadDecimal("  31"), 31);
+    EXPECT_EQ(ReadDecimal("-7x"), -7);
+    EXPECT_EQ(ReadDecimal("+3"), 3);
+    EXPECT_EQ(ReadDecimal("ab"), 0);
+    EXPECT_EQ(ReadDecimal(""), 0);
+}
