@@ -1,8 +1,9 @@
 // A Time Protocol server on a loopback address for the Windows tests, with the ways a real one can misbehave.
 #pragma once
 
-#include <winsock2.h>
 #include <stdint.h>
+
+#include "loopback_server.h"
 
 enum class ServerBehaviour {
     Answer,      // the four bytes at once, then close
@@ -12,29 +13,31 @@ enum class ServerBehaviour {
     Silent,      // accept and say nothing until the test ends
 };
 
-class FakeTimeServer {
+class FakeTimeServer : public LoopbackServer {
 public:
-    // Listens on address:37; false when it could not.
-    bool Start(const char *address, ServerBehaviour behaviour);
-    void Stop();
-    ~FakeTimeServer() { Stop(); }
-
+    ~FakeTimeServer() override { Stop(); }
+    bool Start(const char *address, ServerBehaviour behaviour) {
+        behaviour_ = behaviour;
+        return Listen(address, 37);
+    }
     // The count to send, in host byte order; by default, the current time.
-    void SetValue(uint32_t secondsSince1900) { value_ = secondsSince1900; fixedValue_ = true; }
+    void SetValue(uint32_t secondsSince1900) {
+        value_ = secondsSince1900;
+        fixedValue_ = true;
+    }
     // Send the current time shifted by this many seconds, early in a second so the receiver's clock agrees.
-    void SetOffset(int64_t seconds) { offset_ = seconds; fixedValue_ = false; }
-    long Connections() const { return connections_; }
+    void SetOffset(int64_t seconds) {
+        offset_ = seconds;
+        fixedValue_ = false;
+    }
+
+protected:
+    void Serve(SOCKET client) override;
 
 private:
-    static DWORD WINAPI Serve(LPVOID self);
-    void Answer(SOCKET client);
     uint32_t CurrentValue() const;
 
-    SOCKET listener_ = INVALID_SOCKET;
-    HANDLE thread_ = nullptr;
-    HANDLE stop_ = nullptr;
     ServerBehaviour behaviour_ = ServerBehaviour::Answer;
-    volatile long connections_ = 0;
     uint32_t value_ = 0;
     int64_t offset_ = 0;
     bool fixedValue_ = false;
