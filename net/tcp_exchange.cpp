@@ -46,9 +46,13 @@ bool ConnectWithin(SOCKET socket, const sockaddr_in &address, DWORD milliseconds
 
 } // namespace
 
-ByteSource SocketReader::Source() { return ByteSource{ReceiveFromSocket, this}; }
+ByteSource SocketReader::Source() {
+    return ByteSource{ReceiveFromSocket, this};
+}
 
-void SocketReader::WaitAtMost(DWORD milliseconds) { deadline = GetTickCount64() + milliseconds; }
+void SocketReader::WaitAtMost(DWORD milliseconds) {
+    deadline = GetTickCount64() + milliseconds;
+}
 
 int RunTcpExchange(const char *host, unsigned short port, DWORD connectMs, TcpExchange exchange, void *context) {
     WSADATA winsock;

@@ -26,7 +26,9 @@ class SettingsFile {
 public:
     SettingsFile() : located_(ProgramFileBeside(kSettingsFileName, path_, sizeof path_)) {}
 
-    int Read(const char *key) const { return located_ ? GetPrivateProfileIntA(kReadSection, key, kMissing, path_) : kMissing; }
+    int Read(const char *key) const {
+        return located_ ? GetPrivateProfileIntA(kReadSection, key, kMissing, path_) : kMissing;
+    }
     bool Write(const char *key, bool on) const {
         return located_ && WritePrivateProfileStringA(kWriteSection, key, on ? "1" : "0", path_) != 0;
     }
@@ -41,7 +43,9 @@ void ApplyCheckBox(HWND window, int checkBox, int value) {
         CheckDlgButton(window, checkBox, value == 1 ? BST_CHECKED : BST_UNCHECKED);
 }
 
-bool IsTicked(HWND window, int checkBox) { return IsDlgButtonChecked(window, checkBox) == BST_CHECKED; }
+bool IsTicked(HWND window, int checkBox) {
+    return IsDlgButtonChecked(window, checkBox) == BST_CHECKED;
+}
 
 } // namespace
 

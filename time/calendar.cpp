@@ -23,9 +23,13 @@ uint64_t TimeValueToFileTime(uint32_t secondsSince1900) {
     return (seconds + kSecondsFrom1601To1900) * kIntervalsPerSecond;
 }
 
-bool IsLeapYear(unsigned year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool IsLeapYear(unsigned year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
 
-unsigned DaysInMonth(unsigned year, unsigned month) { return kMonthDays[IsLeapYear(year) ? 1 : 0][month - 1]; }
+unsigned DaysInMonth(unsigned year, unsigned month) {
+    return kMonthDays[IsLeapYear(year) ? 1 : 0][month - 1];
+}
 
 void ShiftToLocalZone(CivilTime &time) {
     time.wHour += 8;

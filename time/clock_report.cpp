@@ -17,7 +17,9 @@ const char kReportFast[] = "本机时间快了%u年%u月%u日%u时%u分%u秒";
 const char kReportSlow[] = "本机时间慢了%u年%u月%u日%u时%u分%u秒";
 
 // Each slot is shown as an unsigned 16-bit number.
-unsigned Slot(int16_t value) { return static_cast<uint16_t>(value); }
+unsigned Slot(int16_t value) {
+    return static_cast<uint16_t>(value);
+}
 
 } // namespace
 

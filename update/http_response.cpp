@@ -11,11 +11,16 @@ namespace {
 const char kLengthField[] = "Content-Length";
 const int kLengthFieldSize = sizeof kLengthField - 1;
 const int kLengthValueSize = 256;
-const char kRequestTemplate[] = "GET %s%s HTTP/1.1\r\nHost:%s\r\nAccept:*/*\r\nUser-Agent:Mozilla/4.0 (compatible; MSIE "
-                                "5.00; Windows 98)\r\nConnection:Keep-Alive\r\n\r\n";
+const char kRequestTemplate[] =
+    "GET %s%s HTTP/1.1\r\nHost:%s\r\nAccept:*/*\r\nUser-Agent:Mozilla/4.0 (compatible; MSIE "
+    "5.00; Windows 98)\r\nConnection:Keep-Alive\r\n\r\n";
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 // The first place `needle` stands within header[0, length), or -1.
 int Find(const char *header, int length, const char *needle, int needleLength) {

@@ -16,7 +16,8 @@ void CopyText(char (&target)[UpdateChecker::kTextSize], const char *source) {
 
 } // namespace
 
-UpdateChecker::UpdateChecker() : markerSeen(0), latestVersion(0), expectedSize(0), host(), folder(), page(), fileName() {}
+UpdateChecker::UpdateChecker()
+    : markerSeen(0), latestVersion(0), expectedSize(0), host(), folder(), page(), fileName() {}
 
 void UpdateChecker::SetSource(const char *hostName, const char *folderPath, const char *pageName,
                               const char *programFile) {

@@ -58,7 +58,8 @@ int ReceiveBody(SocketReader &reader, HANDLE file, long expected) {
             return 0;
         DWORD written = 0;
         SetFilePointer(file, 0, nullptr, FILE_END);
-        if (!WriteFile(file, block, static_cast<DWORD>(count), &written, nullptr) || written != static_cast<DWORD>(count))
+        if (!WriteFile(file, block, static_cast<DWORD>(count), &written, nullptr) ||
+            written != static_cast<DWORD>(count))
             return 0;
         total += count;
     }
@@ -83,8 +84,8 @@ int ExchangeDownload(SOCKET socket, SocketReader &reader, void *context) {
         return 0;
     download.checker->expectedSize = static_cast<int32_t>(length);
 
-    const HANDLE file = CreateFileA(download.target, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                    nullptr);
+    const HANDLE file =
+        CreateFileA(download.target, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
     const int result = ReceiveBody(reader, file, length);

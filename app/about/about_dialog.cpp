@@ -12,7 +12,9 @@ namespace {
 const char kBrowser[] = "iexplore";
 const char kGuestbook[] = TEMPVARO_HOMEPAGE "/liuyanban/liuyanban.asp?id=13278";
 
-void OpenInBrowser(const char *address) { ShellExecuteA(nullptr, "open", kBrowser, address, nullptr, SW_SHOWNORMAL); }
+void OpenInBrowser(const char *address) {
+    ShellExecuteA(nullptr, "open", kBrowser, address, nullptr, SW_SHOWNORMAL);
+}
 
 void OnCommand(HWND window, WORD command) {
     switch (command) {
@@ -50,4 +52,6 @@ DWORD WINAPI HomepageTask(LPVOID) {
     return 0;
 }
 
-void OpenGuestbook() { OpenInBrowser(kGuestbook); }
+void OpenGuestbook() {
+    OpenInBrowser(kGuestbook);
+}

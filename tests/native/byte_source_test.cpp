@@ -35,7 +35,9 @@ int ReceiveScripted(void *context, char *buffer, int capacity) {
 } // namespace
 
 TEST(ReceiveFull, CollectsPiecesAndStopsAtTheLength) {
-    ScriptedStream stream = {"\xD6\xC0\xE7\x80" "extra", 9, 1, 0};
+    ScriptedStream stream = {"\xD6\xC0\xE7\x80"
+                             "extra",
+                             9, 1, 0};
     char cell[4] = {};
     EXPECT_EQ(ReceiveFull(ByteSource{ReceiveScripted, &stream}, cell, 4), 4);
     EXPECT_EQ(memcmp(cell, "\xD6\xC0\xE7\x80", 4), 0);

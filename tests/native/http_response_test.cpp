@@ -32,8 +32,12 @@ int ReceiveFromStream(void *context, char *buffer, int capacity) {
     return static_cast<int>(count);
 }
 
-long Length(const std::string &header) { return ParseContentLength(header.data(), static_cast<int>(header.size())); }
-int Status(const std::string &header) { return ParseStatusCode(header.data(), static_cast<int>(header.size())); }
+long Length(const std::string &header) {
+    return ParseContentLength(header.data(), static_cast<int>(header.size()));
+}
+int Status(const std::string &header) {
+    return ParseStatusCode(header.data(), static_cast<int>(header.size()));
+}
 
 int Classify(const char *body, int length) {
     UpdateChecker checker;
@@ -84,9 +88,9 @@ TEST(ParseContentLength, ReadsTheFirstFieldUpToTheLineEnd) {
 }
 
 TEST(ParseContentLength, RefusesLengthsItCannotTrust) {
-    EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nServer: x\r\n\r\n"), -1);          // missing
-    EXPECT_EQ(Length("HTTP/1.1 200 OK\r\ncontent-length: 5\r\n\r\n"), -1);  // the name's case matters
-    EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nContent-Length:\r\n\r\n"), -1);    // no value
+    EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nServer: x\r\n\r\n"), -1);           // missing
+    EXPECT_EQ(Length("HTTP/1.1 200 OK\r\ncontent-length: 5\r\n\r\n"), -1);   // the name's case matters
+    EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nContent-Length:\r\n\r\n"), -1);     // no value
     EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nContent-Length: abc\r\n\r\n"), -1); // not a number
     EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nContent-Length: 12abc\r\n\r\n"), -1);
     EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\n"), -1);
@@ -100,8 +104,8 @@ TEST(ParseContentLength, RefusesLengthsItCannotTrust) {
 
 TEST(FormatHttpRequest, FillsTheTemplateAndRefusesWhatDoesNotFit) {
     char request[512];
-    ASSERT_TRUE(FormatHttpRequest("/soft/Chronvik/", "Chronvik.asp?id=711", "www.tempvaro.example", request,
-                                  sizeof request));
+    ASSERT_TRUE(
+        FormatHttpRequest("/soft/Chronvik/", "Chronvik.asp?id=711", "www.tempvaro.example", request, sizeof request));
     EXPECT_STREQ(request, "GET /soft/Chronvik/Chronvik.asp?id=711 HTTP/1.1\r\nHost:www.tempvaro.example\r\n"
                           "Accept:*/*\r\nUser-Agent:Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)\r\n"
                           "Connection:Keep-Alive\r\n\r\n");
@@ -130,7 +134,9 @@ TEST(VersionPage, ReadsTheNumberEvenWithoutTheMarker) {
     checker.ApplyVersionPage("ZQ31", 4);
     EXPECT_EQ(checker.markerSeen, 0);
     EXPECT_EQ(checker.latestVersion, 31);
-    checker.ApplyVersionPage("zq\0" "5", 4); // a zero byte ends the number's text
+    checker.ApplyVersionPage("zq\0"
+                             "5",
+                             4); // a zero byte ends the number's text
     EXPECT_EQ(checker.markerSeen, 1);
     EXPECT_EQ(checker.latestVersion, 0);
 }

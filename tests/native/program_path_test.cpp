@@ -37,7 +37,7 @@ TEST(ProgramPath, ARootDirectoryKeepsItsBackslash) {
 }
 
 TEST(ProgramPath, RefusesAPathThatDoesNotFit) {
-    const std::string directory = "C:\\" + std::string(233, 'd');     // 236 characters
+    const std::string directory = "C:\\" + std::string(233, 'd'); // 236 characters
     const std::string program = directory + "\\Tempvaro.exe";
     EXPECT_EQ(Beside(program.c_str(), "NetTimeConfig.ini"), directory + "\\NetTimeConfig.ini"); // 254 + zero
     const std::string longer = "C:\\" + std::string(236, 'd') + "\\Tempvaro.exe";

@@ -21,7 +21,9 @@ std::string ProgramPath() {
     return path;
 }
 
-std::string ProgramName() { return ProgramPath().substr(ProgramPath().rfind('\\') + 1); }
+std::string ProgramName() {
+    return ProgramPath().substr(ProgramPath().rfind('\\') + 1);
+}
 
 std::string SettingsPath() {
     const std::string program = ProgramPath();
@@ -68,8 +70,7 @@ protected:
     void SetUp() override {
         RemoveSettingsFile();
         DeleteRunValue();
-        window_ = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 300, 200, nullptr, nullptr, nullptr,
-                                  nullptr);
+        window_ = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 300, 200, nullptr, nullptr, nullptr, nullptr);
         ASSERT_NE(window_, nullptr);
         for (int id : {IDC_AUTOSYNC, IDC_AUTORUN, IDC_MINIMIZED})
             CreateWindowExA(0, "BUTTON", "", WS_CHILD | BS_AUTOCHECKBOX, 0, 0, 10, 10, window_,

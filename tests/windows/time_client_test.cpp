@@ -14,7 +14,9 @@ const char kServer2[] = "127.0.0.12";
 const char kServer3[] = "127.0.0.13";
 const uint32_t k2014March5 = 3602966400u;
 
-ULONGLONG MillisecondsSince(ULONGLONG start) { return GetTickCount64() - start; }
+ULONGLONG MillisecondsSince(ULONGLONG start) {
+    return GetTickCount64() - start;
+}
 
 SYSTEMTIME Utc(uint32_t hostOrderValue) {
     SYSTEMTIME utc = {};

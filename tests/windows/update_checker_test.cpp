@@ -53,7 +53,9 @@ protected:
     UpdateChecker checker_;
 };
 
-ULONGLONG MillisecondsSince(ULONGLONG start) { return GetTickCount64() - start; }
+ULONGLONG MillisecondsSince(ULONGLONG start) {
+    return GetTickCount64() - start;
+}
 
 } // namespace
 
