@@ -11,7 +11,9 @@ DOWNLOAD_PATH = "/soft/Chronvik/Chronvik.exe"
 
 
 def http_response(status, body, headers=None, length=True):
-    """A whole response: status line, Content-Length (unless length is False) and the body."""
+    """A whole response: status line, Content-Length (unless length is False) and the body (bytes or text)."""
+    if isinstance(body, str):
+        body = body.encode("ascii")
     lines = [f"HTTP/1.1 {status}", "Server: fake"]
     if length:
         lines.append(f"Content-Length: {len(body)}")

@@ -5,7 +5,9 @@
 //   count TITLE [--visible]  number of top-level windows with exactly this title
 //   panes                    one line per status bar pane of the window
 //   children                 child controls: id, class, check state (0/1/2, "-" if not a check box), text
+//   state                    "iconic visible" as two 0/1 flags
 //   command ID               posts WM_COMMAND ID to the window
+//   click ID                 posts BM_CLICK to the window's control ID, as a mouse click on it would
 //   key enter|esc|space      posts the key to the window's focused control (or to the window)
 //   close                    posts WM_CLOSE to the window
 // The window is the first top-level one titled TITLE (default "Tempvaro"), of process PID when given.
@@ -27,8 +29,8 @@ const int kExitNoResponse = 3;
 const UINT kReplyTimeoutMs = 5000;
 const int kStatusBarId = 888;
 const int kMaxPanes = 16;
-const wchar_t kUsage[] = L"usage: window_probe list [--all] | count TITLE [--visible] | panes | children | "
-                         L"command ID | key enter|esc|space | close   [--title TITLE] [--pid PID]";
+const wchar_t kUsage[] = L"usage: window_probe list [--all] | count TITLE [--visible] | panes | children | state | "
+                         L"command ID | click ID | key enter|esc|space | close   [--title TITLE] [--pid PID]";
 
 void WriteUtf8(const std::wstring &text) {
     const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
@@ -228,6 +230,14 @@ int PrintChildren(const Options &options) {
     return 0;
 }
 
+int PrintState(const Options &options) {
+    const HWND window = FindTarget(options);
+    if (window == nullptr)
+        return Fail(kExitNotFound, L"no window titled \"" + options.title + L"\"");
+    WriteLine(std::wstring(IsIconic(window) ? L"1" : L"0") + L" " + (IsWindowVisible(window) ? L"1" : L"0"));
+    return 0;
+}
+
 bool ParseNumber(const std::wstring &text, unsigned long *value) {
     if (text.empty())
         return false;
@@ -245,6 +255,21 @@ int PostCommand(const Options &options) {
         return Fail(kExitNotFound, L"no window titled \"" + options.title + L"\"");
     // Posted, so that a command that opens a modal box does not block the probe.
     PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, 0), 0);
+    return 0;
+}
+
+int PostClick(const Options &options) {
+    unsigned long id = 0;
+    if (!ParseNumber(options.argument, &id) || id > 0xFFFF)
+        return Fail(kExitUsage, L"click needs a numeric id");
+    const HWND window = FindTarget(options);
+    if (window == nullptr)
+        return Fail(kExitNotFound, L"no window titled \"" + options.title + L"\"");
+    const HWND control = GetDlgItem(window, static_cast<int>(id));
+    if (control == nullptr)
+        return Fail(kExitNotFound, L"the window has no control " + options.argument);
+    // Posted, like the commands: a click that opens a modal box must not block the probe.
+    PostMessageW(control, BM_CLICK, 0, 0);
     return 0;
 }
 
@@ -317,8 +342,12 @@ int Run(const Options &options) {
         return PrintPanes(options);
     if (options.subcommand == L"children")
         return PrintChildren(options);
+    if (options.subcommand == L"state")
+        return PrintState(options);
     if (options.subcommand == L"command")
         return PostCommand(options);
+    if (options.subcommand == L"click" && !options.argument.empty())
+        return PostClick(options);
     if (options.subcommand == L"key")
         return PostKey(options);
     if (options.subcommand == L"close")

@@ -1,0 +1,194 @@
+"""End-to-end tests of the update flow: Tempvaro.exe under wine64, signed by a test publisher made for the run,
+against a fake vendor web server on loopback. A build is offered only when it is whole and signed by the same
+publisher; Yes opens it while the program keeps running, No leaves it."""
+
+import os
+import pathlib
+import shutil
+import subprocess
+import tempfile
+import time
+import unittest
+
+from . import harness
+from .fake_web_server import DOWNLOAD_PATH, VERSION_PATH, FakeWebServer, Reply, http_response
+
+RECORD_RUN = pathlib.Path(os.environ.get("TEMPVARO_RECORD_RUN",
+                                         harness.BUILD / "tests" / "tools" / "record_run.exe"))
+OFFER_TITLE = "更新提示"
+OFFER_TEXT = "软件有更新版本，您要更新吗！"
+IDYES = 6
+IDNO = 7
+MESSAGE_TEXT_ID = "65535"
+# Probe, download of a small build, signature check and Wine's start-up.
+OFFER_TIMEOUT = 30
+
+display = None
+keys = None
+
+
+def make_publisher(directory, name):
+    """A self-signed code-signing certificate made for this run; the key never leaves the temporary directory."""
+    key, certificate = directory / f"{name}.key", directory / f"{name}.crt"
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-subj", f"/CN=Tempvaro Test Publisher {name}/O=Tempvaro Tests",
+                    "-addext", "extendedKeyUsage=codeSigning",
+                    "-keyout", str(key), "-out", str(certificate)],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return key, certificate
+
+
+def sign(source, target, publisher):
+    key, certificate = publisher
+    subprocess.run(["osslsigncode", "sign", "-certs", str(certificate), "-key", str(key), "-n", "Tempvaro",
+                    "-in", str(source), "-out", str(target)],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return target
+
+
+def tamper(source, target):
+    """A copy of a signed file with one byte of its code changed, so that its digest no longer matches."""
+    data = bytearray(pathlib.Path(source).read_bytes())
+    data[0x600] ^= 0xFF
+    pathlib.Path(target).write_bytes(bytes(data))
+    return target
+
+
+class Builds:
+    """The running program and the candidate builds, made once for the module."""
+
+    def __init__(self):
+        self.directory = pathlib.Path(tempfile.mkdtemp(prefix="tempvaro-update-"))
+        ours, theirs = make_publisher(self.directory, "A"), make_publisher(self.directory, "B")
+        self.program = sign(harness.EXE, self.directory / "Tempvaro-signed.exe", ours)
+        self.good = sign(RECORD_RUN, self.directory / "good.exe", ours)
+        self.other_publisher = sign(RECORD_RUN, self.directory / "other.exe", theirs)
+        self.tampered = tamper(self.good, self.directory / "tampered.exe")
+        self.unsigned = RECORD_RUN
+
+    def remove(self):
+        shutil.rmtree(self.directory, ignore_errors=True)
+
+
+def setUpModule():
+    global display, keys
+    harness.check_isolation()
+    for binary in (harness.EXE, harness.PROBE, RECORD_RUN):
+        if not binary.exists():
+            raise RuntimeError(f"{binary} is missing; build the windows-x64 preset first")
+    keys = Builds()
+    display = harness.VirtualDisplay().start()
+
+
+def tearDownModule():
+    if display is not None:
+        display.stop()
+    if keys is not None:
+        keys.remove()
+
+
+class UpdateTest(unittest.TestCase):
+
+    def setUp(self):
+        self.server = FakeWebServer()
+        self.addCleanup(self.server.stop)
+        self.record = pathlib.Path(tempfile.mkdtemp(prefix="tempvaro-record-")) / "ran.txt"
+        self.addCleanup(shutil.rmtree, self.record.parent, True)
+        os.environ["TEMPVARO_RECORD"] = "Z:" + str(self.record).replace("/", "\\")
+
+    def serve(self, version_page, build=None):
+        self.server.set_reply(VERSION_PATH, Reply(http_response("200 OK", version_page)))
+        if build is not None:
+            self.server.set_reply(DOWNLOAD_PATH, Reply(http_response("200 OK", pathlib.Path(build).read_bytes())))
+
+    def launch(self, exe=None):
+        program = harness.Program(display, exe=exe or keys.program)
+        self.addCleanup(program.stop)
+        return program.start().wait_window()
+
+    def offer_windows(self):
+        return [w for w in harness.list_windows(display, include_hidden=False) if w["title"] == OFFER_TITLE]
+
+    def runs(self):
+        return self.record.read_text(encoding="utf-8").splitlines() if self.record.exists() else []
+
+    def wait_offer(self, program):
+        harness.wait_until(self.offer_windows, OFFER_TIMEOUT, "the update offer")
+        code, lines, _ = program.probe("children", "--title", OFFER_TITLE)
+        self.assertEqual(code, 0)
+        texts = [line.split("\t")[3] for line in lines if line.split("\t")[0] == MESSAGE_TEXT_ID]
+        self.assertEqual(texts, [OFFER_TEXT])
+
+    def assert_never_offered(self, program):
+        """Waits until the build has been fetched and judged, then checks it was neither offered nor opened."""
+        target = program.workdir / "Chronvik.exe"
+        harness.wait_until(lambda: DOWNLOAD_PATH in self.server.paths_requested(), OFFER_TIMEOUT, "the download")
+        harness.wait_until(lambda: not target.exists(), 15, "the refused build to be deleted")
+        time.sleep(3)
+        self.assertEqual(self.offer_windows(), [])
+        self.assertEqual(self.runs(), [])
+        self.assertTrue(program.running())
+
+    def test_current_build_is_neither_downloaded_nor_offered(self):
+        self.serve("zq31", keys.good)
+        program = self.launch()
+        harness.wait_until(lambda: VERSION_PATH in self.server.paths_requested(), OFFER_TIMEOUT, "the probe")
+        time.sleep(3)
+        self.assertEqual(self.server.paths_requested(), [VERSION_PATH])
+        self.assertEqual(self.offer_windows(), [])
+        self.assertFalse((program.workdir / "Chronvik.exe").exists())
+
+    def test_no_leaves_the_build_and_opens_nothing(self):
+        self.serve("zq32", keys.good)
+        program = self.launch()
+        self.wait_offer(program)
+        target = program.workdir / "Chronvik.exe"
+        self.assertEqual(target.read_bytes(), keys.good.read_bytes())
+        program.command(IDNO, title=OFFER_TITLE)
+        harness.wait_until(lambda: not self.offer_windows(), 10, "the offer to close")
+        time.sleep(2)
+        self.assertEqual(self.runs(), [])
+        self.assertTrue(target.exists())
+        self.assertTrue(program.running())
+
+    def test_yes_opens_the_build_and_keeps_running(self):
+        self.serve("zq30", keys.good)  # an older build is offered like a newer one
+        program = self.launch()
+        self.wait_offer(program)
+        program.command(IDYES, title=OFFER_TITLE)
+        runs = harness.wait_until(self.runs, 15, "the new build to run")
+        self.assertEqual(len(runs), 1)
+        ran = runs[0].split("\t")[0]
+        self.assertEqual(ran.lower(), ("Z:" + str(program.workdir / "Chronvik.exe").replace("/", "\\")).lower())
+        self.assertTrue(program.running())
+        self.assertIsNotNone(program.panes(), "the main window still answers")
+
+    def test_builds_from_anyone_else_are_refused(self):
+        for name in ("unsigned", "tampered", "other_publisher"):
+            with self.subTest(build=name):
+                self.server.requests.clear()
+                self.serve("zq32", getattr(keys, name))
+                program = self.launch()
+                try:
+                    self.assert_never_offered(program)
+                finally:
+                    program.stop()  # the next build needs the program's single-instance name free
+
+    def test_an_unsigned_program_trusts_no_build(self):
+        self.serve("zq32", keys.good)
+        program = self.launch(exe=harness.EXE)
+        self.assert_never_offered(program)
+
+    def test_a_download_cut_short_is_never_offered(self):
+        whole = http_response("200 OK", keys.good.read_bytes())
+        self.server.set_reply(VERSION_PATH, Reply(http_response("200 OK", "zq32")))
+        self.server.set_reply(DOWNLOAD_PATH, Reply(whole[:len(whole) // 2]))
+        program = self.launch()
+        harness.wait_until(lambda: DOWNLOAD_PATH in self.server.paths_requested(), OFFER_TIMEOUT, "the download")
+        time.sleep(4)
+        self.assertEqual(self.offer_windows(), [])
+        self.assertEqual(self.runs(), [])
+
+
+if __name__ == "__main__":
+    unittest.main()
