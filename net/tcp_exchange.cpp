@@ -25,6 +25,10 @@ bool WaitForSocket(SOCKET socket, bool forWrite, DWORD milliseconds) {
 
 int ReceiveFromSocket(void *context, char *buffer, int capacity) {
     SocketReader &reader = *static_cast<SocketReader *>(context);
+    // The socket does not block: take what has arrived, and wait only when nothing has.
+    const int count = recv(reader.socket, buffer, capacity, 0);
+    if (count != SOCKET_ERROR || WSAGetLastError() != WSAEWOULDBLOCK)
+        return count;
     if (!WaitForSocket(reader.socket, false, MillisecondsLeft(reader.deadline)))
         return -1;
     return recv(reader.socket, buffer, capacity, 0);

@@ -1,0 +1,84 @@
+"""Measurements for the release notes (not a test): the release program's size, the time from start to the clock
+report against a loopback server, the worst case with all three servers silent, and a 5 MB update download beside
+curl fetching the same file from the same server. Run inside tests/wine/run_isolated.sh."""
+
+import os
+import pathlib
+import statistics
+import subprocess
+import sys
+import time
+
+from . import harness
+from .fake_time_server import TimeServers
+from .fake_web_server import DOWNLOAD_PATH, FakeWebServer, Reply, http_response
+
+RELEASE = harness.ROOT / "build" / "windows-x86" / "Tempvaro.exe"
+MEASURE_DOWNLOAD = pathlib.Path(os.environ.get("TEMPVARO_MEASURE_DOWNLOAD",
+                                               harness.BUILD / "tests" / "tools" / "measure_download.exe"))
+CONNECTING = "正在连接时间服务器......"
+RUNS = 3
+
+
+def time_to_report(display, servers_setup):
+    """Seconds from starting the program to a result in pane 2."""
+    with TimeServers() as servers:
+        servers_setup(servers)
+        program = harness.Program(display)
+        try:
+            program.start()
+            program.wait_window()
+            panes = program.wait_panes(lambda p: len(p) == 3 and p[2] not in ("", CONNECTING), 60, "the report")
+            return time.monotonic() - program.started, panes[2]
+        finally:
+            program.stop()
+
+
+def download_times(size):
+    server = FakeWebServer()
+    body = os.urandom(size)
+    server.set_reply(DOWNLOAD_PATH, Reply(http_response("200 OK", body)))
+    workdir = pathlib.Path(harness.tempfile.mkdtemp(prefix="tempvaro-measure-"))
+    tool = workdir / "measure_download.exe"
+    harness.shutil.copy2(MEASURE_DOWNLOAD, tool)
+    try:
+        ours, theirs = [], []
+        for _ in range(RUNS):
+            output = subprocess.run([harness.WINE, str(tool)], capture_output=True, text=True, timeout=120).stdout
+            fields = output.split()
+            if fields[:2] != ["result", "1"]:
+                raise RuntimeError(f"download failed: {output!r}")
+            if (workdir / "Chronvik.exe").read_bytes() != body:
+                raise RuntimeError("the downloaded file differs from what was served")
+            ours.append(int(fields[-1]) / 1000)
+            started = time.monotonic()
+            subprocess.run(["curl", "-s", "-o", str(workdir / "curl.bin"), f"http://127.0.0.20{DOWNLOAD_PATH}"],
+                           check=True, timeout=120)
+            theirs.append(time.monotonic() - started)
+        return ours, theirs
+    finally:
+        server.stop()
+        harness.shutil.rmtree(workdir, ignore_errors=True)
+
+
+def main():
+    harness.check_isolation()
+    print(f"release Tempvaro.exe: {RELEASE.stat().st_size} bytes ({RELEASE.stat().st_size / 1024:.1f} KiB)")
+    display = harness.VirtualDisplay().start()
+    try:
+        answered = [time_to_report(display, lambda s: s[1].answer(-5)) for _ in range(RUNS)]
+        print(f"start to report, loopback server answering: median {statistics.median(t for t, _ in answered):.2f} s "
+              f"(runs {', '.join(f'{t:.2f}' for t, _ in answered)}; report {answered[0][1]})")
+        silent = time_to_report(display, lambda s: [s[n].silent() for n in (1, 2, 3)])
+        print(f"start to report, all three servers silent: {silent[0]:.2f} s (report {silent[1]})")
+    finally:
+        display.stop()
+    ours, theirs = download_times(5 * 1024 * 1024)
+    print(f"5 MiB update download: Tempvaro median {statistics.median(ours):.3f} s "
+          f"(runs {', '.join(f'{t:.3f}' for t in ours)}); curl median {statistics.median(theirs):.3f} s "
+          f"(runs {', '.join(f'{t:.3f}' for t in theirs)})")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,378 @@
+"""End-to-end tests of the settings file, the log-on start, the About box and the web links: Tempvaro.exe under
+wine64, its registry read back with Wine's reg tool and its browser replaced by a recording stand-in."""
+
+import os
+import pathlib
+import re
+import shutil
+import subprocess
+import tempfile
+import time
+import unittest
+from unittest import mock
+
+from . import harness
+from .fake_time_server import TimeServers
+
+RECORD_RUN = pathlib.Path(os.environ.get("TEMPVARO_RECORD_RUN",
+                                         harness.BUILD / "tests" / "tools" / "record_run.exe"))
+
+SETTINGS_FILE = "NetTimeConfig.ini"
+RUN_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
+RUN_VALUE = "Tempvaro.exe"
+
+IDC_HOMEPAGE = 1002
+IDC_AUTOSYNC = 1010
+IDC_AUTORUN = 1011
+IDC_MINIMIZED = 1012
+IDC_SAVE = 1013
+ID_GUESTBOOK = 40002
+ID_ABOUT = 40003
+# A message box's text is a static control with this id.
+MESSAGE_TEXT_ID = 0xFFFF
+
+WELCOME = "欢迎使用!"
+SETTING = "更新本机时间..."
+SET_DONE = "成功更新本机时间"
+SET_ACCURATE = "时间准确"
+CHECK_ACCURATE = "时间准确！"
+NOTICE_TITLE = "提示"
+SAVED = "保存设置完成"
+SAVE_FAILED = "保存设置失败!"
+ABOUT_TITLE = "帮助"
+
+HOMEPAGE = "http://www.tempvaro.example"
+GUESTBOOK = "http://www.tempvaro.example/liuyanban/liuyanban.asp?id=13278"
+ABOUT_CONTENTS = [
+    ("Button", "访问软件主页http://www.tempvaro.example"),
+    ("Static", "当前版本：Tempvaro V3.1"),
+    ("Static", "发布日期：2013年10月"),
+    ("Static", "联系邮箱：support@tempvaro.example"),
+    ("Button", "关于"),
+    ("Button", "说明"),
+    ("Static", "1.访问时间服务器需要网络支持"),
+    ("Static", "2.网络延迟会造成时间差"),
+]
+
+AUTO_SET_DELAY = 10.0
+WINDOW_TIMEOUT = 10
+# Long enough for a posted message to be handled, short against the automatic set's immediate status text.
+SETTLE = 1.5
+
+display = None
+
+
+def setUpModule():
+    global display
+    harness.check_isolation()
+    for binary in (harness.EXE, harness.PROBE, RECORD_RUN):
+        if not binary.exists():
+            raise RuntimeError(f"{binary} is missing; build the windows-x64 preset first")
+    # The startup check compares against UTC+8, and the automatic-set case needs its report to read "accurate".
+    if time.localtime().tm_gmtoff != 8 * 3600:
+        raise RuntimeError("the local time zone must be UTC+8 (TZ=Asia/Shanghai, set by wine_env.sh)")
+    display = harness.VirtualDisplay().start()
+    # A value left by an earlier, interrupted run would make the removal cases pass or fail for the wrong reason.
+    delete_run_value()
+
+
+def tearDownModule():
+    if display is not None:
+        display.stop()
+
+
+def windows_path(path):
+    """The name Wine gives a Unix path through its Z: drive."""
+    return "Z:" + str(path).replace("/", "\\")
+
+
+def run_reg(*args):
+    """Runs Wine's reg tool in the same prefix; returns (exit code, output). Through a file, as the probe does.
+    On the tests' display: the first Wine process of a session binds the session's desktop to its display."""
+    with tempfile.TemporaryFile() as out:
+        code = subprocess.run([harness.WINE, "reg", *args], stdout=out, stderr=subprocess.STDOUT,
+                              env=dict(os.environ, DISPLAY=display.name), timeout=harness.PROBE_TIMEOUT).returncode
+        out.seek(0)
+        return code, out.read().decode("gbk", "replace")
+
+
+def run_value():
+    """The data of the program's value in the Run key, or None when there is no such value."""
+    code, output = run_reg("query", RUN_KEY, "/v", RUN_VALUE)
+    if code != 0:
+        return None
+    for line in output.splitlines():
+        fields = line.strip().split(None, 2)
+        if len(fields) == 3 and fields[0] == RUN_VALUE and fields[1] == "REG_SZ":
+            return fields[2]
+    raise AssertionError(f"reg found {RUN_VALUE} but printed no REG_SZ line for it:\n{output}")
+
+
+def delete_run_value():
+    run_reg("delete", RUN_KEY, "/v", RUN_VALUE, "/f")
+
+
+def settings_lines(program):
+    return (program.workdir / SETTINGS_FILE).read_bytes().decode("ascii").splitlines()
+
+
+class SettingsTestCase(unittest.TestCase):
+    """Every program a test starts is ended when it finishes, and any Run value it made is removed."""
+
+    def setUp(self):
+        self.addCleanup(delete_run_value)
+
+    def launch(self, settings=None, workdir=None, environment=None):
+        """Starts the program with `settings` (text) as its settings file; none when it is None."""
+        program = harness.Program(display, workdir=workdir)
+        self.addCleanup(program.stop)
+        if settings is not None:
+            (program.workdir / SETTINGS_FILE).write_bytes(settings.replace("\n", "\r\n").encode("ascii"))
+        with mock.patch.dict(os.environ, environment or {}):
+            program.start()
+        return program.wait_window()
+
+    def boxes(self, program):
+        """The three option boxes' check states, by control id."""
+        code, lines, err = program.probe("children")
+        self.assertEqual(code, 0, err)
+        states = {}
+        for line in lines:
+            control, _, state, _ = line.split("\t", 3)
+            if int(control) in (IDC_AUTOSYNC, IDC_AUTORUN, IDC_MINIMIZED):
+                states[int(control)] = int(state)
+        return states
+
+    def assertBoxes(self, program, autosync, autorun, minimized):
+        self.assertEqual(self.boxes(program), {IDC_AUTOSYNC: autosync, IDC_AUTORUN: autorun, IDC_MINIMIZED: minimized})
+
+    def window_state(self, program):
+        """(iconic, visible) of the main window."""
+        code, lines, err = program.probe("state")
+        self.assertEqual(code, 0, err)
+        iconic, visible = lines[0].split()
+        return iconic == "1", visible == "1"
+
+    def click(self, program, control):
+        before = self.boxes(program)[control]
+        code, _, err = program.probe("click", str(control))
+        self.assertEqual(code, 0, err)
+        harness.wait_until(lambda: self.boxes(program)[control] != before, 5, f"box {control} to change")
+
+    def save(self, program):
+        """Presses 保存设置 and closes the box that answers; returns its text."""
+        code, _, err = program.probe("click", str(IDC_SAVE))
+        self.assertEqual(code, 0, err)
+        harness.wait_until(lambda: harness.count_windows(display, NOTICE_TITLE) == 1, WINDOW_TIMEOUT,
+                           "the save's message box")
+        code, lines, err = harness.run_probe(display, "children", "--title", NOTICE_TITLE, "--pid",
+                                             str(program.win_pid))
+        self.assertEqual(code, 0, err)
+        texts = [line.split("\t", 3)[3] for line in lines if int(line.split("\t", 1)[0]) == MESSAGE_TEXT_ID]
+        program.command(harness.IDOK, title=NOTICE_TITLE)
+        harness.wait_until(lambda: harness.count_windows(display, NOTICE_TITLE) == 0, WINDOW_TIMEOUT,
+                           "the message box to close")
+        self.assertEqual(len(texts), 1, f"message box controls: {lines}")
+        return texts[0]
+
+
+class StartupSettingsTest(SettingsTestCase):
+
+    def test_without_a_file_nothing_is_ticked_and_the_window_is_normal(self):
+        program = self.launch()
+        time.sleep(SETTLE)
+        self.assertBoxes(program, autosync=0, autorun=0, minimized=0)
+        self.assertEqual(self.window_state(program), (False, True))
+        self.assertEqual(program.panes()[0], WELCOME, "no automatic set without the setting")
+        self.assertFalse((program.workdir / SETTINGS_FILE).exists(), "reading the settings must not create the file")
+
+    def test_minimised_setting_starts_the_window_minimised(self):
+        program = self.launch("[Config]\nAutoRun=0\nAutoSetTime=0\nAutoXiao=1\n")
+        harness.wait_until(lambda: self.window_state(program)[0], 5, "the window to be minimised")
+        self.assertBoxes(program, autosync=0, autorun=0, minimized=1)
+        time.sleep(SETTLE)
+        self.assertEqual(self.window_state(program), (True, True), "the window should stay minimised")
+
+    def test_section_name_case_is_ignored_and_only_0_or_1_change_a_box(self):
+        # AutoXiao is missing, AutoSetTime is neither on nor off: both boxes stay as the window was made.
+        program = self.launch("[config]\nAutoRun=1\nAutoSetTime=2\n")
+        time.sleep(SETTLE)
+        self.assertBoxes(program, autosync=0, autorun=1, minimized=0)
+        self.assertEqual(program.panes()[0], WELCOME, "AutoSetTime=2 must not start the automatic set")
+        self.assertFalse(self.window_state(program)[0])
+        self.assertIsNone(run_value(), "reading AutoRun=1 must not register the log-on start")
+
+
+class AutoSetTest(SettingsTestCase):
+
+    def test_automatic_set_asks_server_three_ten_seconds_after_start(self):
+        servers = TimeServers()
+        self.addCleanup(servers.stop)
+        # Server 1 answers the startup check, server 3 the set; a set that asked server 1 first would show there.
+        servers[1].answer(0)
+        servers[3].answer(0)
+        program = self.launch("[Config]\nAutoSetTime=1\n")
+        program.wait_pane(0, SETTING, 5)
+        self.assertEqual(self.boxes(program)[IDC_AUTOSYNC], 1)
+        checked = program.wait_panes(lambda p: len(p) == 3 and p[2] == CHECK_ACCURATE, 8, "the startup check")
+        self.assertEqual(checked[0], SETTING, "the set reported before its delay was up")
+        self.assertLess(time.monotonic() - program.started, AUTO_SET_DELAY - 1)
+
+        panes = program.wait_panes(lambda p: p[0] != SETTING, 20, "the automatic set to end")
+        ended = time.monotonic() - program.started
+        self.assertEqual(panes[0], SET_DONE)
+        self.assertEqual(panes[2], SET_ACCURATE)
+        self.assertGreaterEqual(ended, AUTO_SET_DELAY - 1, "the set did not wait its ten seconds")
+        self.assertLessEqual(ended, AUTO_SET_DELAY + 6)
+        self.assertEqual(servers.connections(), {1: 1, 2: 0, 3: 1})
+        # The check's connection comes as the window opens; the set's one the delay later.
+        waited = servers[3].accept_times[0] - servers[1].accept_times[0]
+        self.assertGreaterEqual(waited, AUTO_SET_DELAY - 1)
+        self.assertLessEqual(waited, AUTO_SET_DELAY + 3)
+
+
+class SaveSettingsTest(SettingsTestCase):
+
+    def test_saving_writes_the_file_and_adds_then_removes_the_log_on_start(self):
+        program = self.launch()
+        self.click(program, IDC_AUTORUN)
+        self.click(program, IDC_AUTOSYNC)
+        self.assertEqual(self.save(program), SAVED)
+        self.assertEqual(settings_lines(program), ["[Config]", "AutoRun=1", "AutoSetTime=1", "AutoXiao=0"])
+        self.assertEqual(run_value(), windows_path(program.exe))
+
+        self.click(program, IDC_AUTORUN)
+        self.assertEqual(self.save(program), SAVED)
+        self.assertIsNone(run_value())
+        self.assertEqual(settings_lines(program), ["[Config]", "AutoRun=0", "AutoSetTime=1", "AutoXiao=0"])
+
+        # Removing a log-on start that is already gone is no failure.
+        self.assertEqual(self.save(program), SAVED)
+        self.assertIsNone(run_value())
+        self.assertEqual(settings_lines(program), ["[Config]", "AutoRun=0", "AutoSetTime=1", "AutoXiao=0"])
+
+        # What was saved is what the next start shows.
+        workdir = program.workdir
+        keep = pathlib.Path(tempfile.mkdtemp(prefix="tempvaro-e2e-saved-"))
+        self.addCleanup(shutil.rmtree, keep, True)
+        shutil.copy2(workdir / SETTINGS_FILE, keep / SETTINGS_FILE)
+        program.stop()
+        again = self.launch(workdir=keep)
+        self.assertBoxes(again, autosync=1, autorun=0, minimized=0)
+
+    def test_log_on_start_is_quoted_when_the_path_has_a_blank(self):
+        parent = pathlib.Path(tempfile.mkdtemp(prefix="tempvaro-e2e-"))
+        self.addCleanup(shutil.rmtree, parent, True)
+        workdir = parent / "Tempvaro Clock"
+        workdir.mkdir()
+        program = self.launch(workdir=workdir)
+        self.click(program, IDC_AUTORUN)
+        self.assertEqual(self.save(program), SAVED)
+        self.assertEqual(run_value(), '"' + windows_path(workdir / "Tempvaro.exe") + '"')
+        self.assertEqual(settings_lines(program), ["[Config]", "AutoRun=1", "AutoSetTime=0", "AutoXiao=0"])
+
+    def test_other_sections_and_keys_survive_a_save(self):
+        program = self.launch("[General]\nLanguage=zh\n\n[config]\nAutoSetTime=0\nNote=keep me\n")
+        self.click(program, IDC_MINIMIZED)
+        self.assertEqual(self.save(program), SAVED)
+        lines = [line for line in settings_lines(program) if line]
+        self.assertEqual([line for line in lines if line.lower() == "[config]"], ["[config]"],
+                         "the existing section is the one written to")
+        sections = {}
+        current = None
+        for line in lines:
+            if line.startswith("["):
+                current = sections.setdefault(line.strip("[]").lower(), {})
+            else:
+                key, _, value = line.partition("=")
+                current[key] = value
+        self.assertEqual(sections["general"], {"Language": "zh"})
+        self.assertEqual(sections["config"],
+                         {"AutoSetTime": "0", "Note": "keep me", "AutoRun": "0", "AutoXiao": "1"})
+
+    def test_settings_path_taken_by_a_directory_reports_failure(self):
+        workdir = pathlib.Path(tempfile.mkdtemp(prefix="tempvaro-e2e-"))
+        self.addCleanup(shutil.rmtree, workdir, True)
+        (workdir / SETTINGS_FILE).mkdir()
+        program = self.launch(workdir=workdir)
+        self.assertBoxes(program, autosync=0, autorun=0, minimized=0)
+        self.click(program, IDC_AUTOSYNC)
+        self.assertEqual(self.save(program), SAVE_FAILED)
+        self.assertTrue((workdir / SETTINGS_FILE).is_dir())
+        self.assertTrue(program.running())
+
+
+class AboutAndLinksTest(SettingsTestCase):
+
+    def launch_with_browser(self):
+        """Starts the program with the recording stand-in as its browser; returns it and the record file."""
+        workdir = pathlib.Path(tempfile.mkdtemp(prefix="tempvaro-e2e-"))
+        self.addCleanup(shutil.rmtree, workdir, True)
+        shutil.copy2(RECORD_RUN, workdir / "iexplore.exe")
+        record = workdir / "record.txt"
+        program = self.launch(workdir=workdir, environment={"TEMPVARO_RECORD": windows_path(record)})
+        return program, record
+
+    def opened_pages(self, program, record, count=1):
+        """Waits for `count` browser starts and returns the address each was given."""
+        def lines():
+            text = record.read_text("utf-8") if record.exists() else ""
+            done = text.splitlines() if text.endswith("\n") else []
+            return done if len(done) >= count else None
+        pages = []
+        for line in harness.wait_until(lines, 10, f"{count} browser start(s)"):
+            path, _, command_line = line.partition("\t")
+            self.assertEqual(path, windows_path(program.workdir / "iexplore.exe"), "not the stand-in browser")
+            arguments = re.fullmatch(r'("[^"]*"|\S+) (.*)', command_line)
+            self.assertIsNotNone(arguments, f"browser command line {command_line!r}")
+            pages.append(arguments.group(2))
+        return pages
+
+    def about_controls(self, program):
+        code, lines, err = harness.run_probe(display, "children", "--title", ABOUT_TITLE, "--pid",
+                                             str(program.win_pid))
+        self.assertEqual(code, 0, err)
+        return [line.split("\t", 3) for line in lines]
+
+    def about_open(self, program):
+        return any(window["title"] == ABOUT_TITLE and window["cls"] == "#32770" and window["visible"]
+                   and window["pid"] == program.win_pid for window in harness.list_windows(display))
+
+    def test_about_box_shows_its_texts_opens_the_homepage_and_closes_with_esc(self):
+        program, record = self.launch_with_browser()
+        program.command(ID_ABOUT)
+        harness.wait_until(lambda: self.about_open(program), WINDOW_TIMEOUT, "the About box")
+        controls = self.about_controls(program)
+        self.assertEqual([(cls, text) for _, cls, _, text in controls], ABOUT_CONTENTS)
+        self.assertEqual(int(controls[0][0]), IDC_HOMEPAGE)
+
+        shot = display.screenshot(harness.SCREENSHOTS / "about.png", title=ABOUT_TITLE)
+        size = subprocess.run(["identify", "-format", "%w %h %k", str(shot)], stdout=subprocess.PIPE, text=True,
+                              check=True).stdout.split()
+        width, height, colours = (int(value) for value in size)
+        # The box alone, taller than wide as laid out, with text drawn in it.
+        self.assertTrue(200 < width < height < 768, f"screenshot is {width}x{height}")
+        self.assertGreater(colours, 16)
+        shutil.copyfile(shot, harness.ROOT / "docs" / "about.png")
+
+        program.key("enter", title=ABOUT_TITLE)
+        self.assertEqual(self.opened_pages(program, record), [HOMEPAGE])
+        time.sleep(SETTLE)
+        self.assertTrue(self.about_open(program), "Enter must leave the About box open")
+        self.assertEqual(len(record.read_text("utf-8").splitlines()), 1, "the homepage opened more than once")
+
+        program.key("esc", title=ABOUT_TITLE)
+        harness.wait_until(lambda: not self.about_open(program), WINDOW_TIMEOUT, "Esc to close the About box")
+        self.assertTrue(program.running())
+        self.assertEqual(harness.count_windows(display, harness.MAIN_TITLE, visible_only=True), 1)
+        self.assertIsNotNone(program.panes(), "the main window should answer again")
+
+    def test_guestbook_menu_opens_the_guestbook_page(self):
+        program, record = self.launch_with_browser()
+        program.command(ID_GUESTBOOK)
+        self.assertEqual(self.opened_pages(program, record), [GUESTBOOK])
+        self.assertEqual(harness.count_windows(display, harness.MAIN_TITLE, visible_only=True), 1)
+
+
+if __name__ == "__main__":
+    unittest.main()
