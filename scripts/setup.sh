@@ -6,7 +6,7 @@ packages=(
     cmake make g++ python3
     g++-mingw-w64-i686 g++-mingw-w64-x86-64
     googletest
-    wine64 xvfb xauth x11-utils xdotool imagemagick fonts-wqy-zenhei locales
+    wine64 xvfb xauth x11-utils xdotool imagemagick fonts-arphic-uming locales
     iproute2 util-linux
     clang libclang-rt-14-dev
     openssl osslsigncode curl
