@@ -61,3 +61,10 @@ void AppShell::ShowClock() {
 void AppShell::SetPaneText(int pane, const char *text) {
     SendMessageA(statusBar_, SB_SETTEXTA, pane, reinterpret_cast<LPARAM>(text));
 }
+
+void AppShell::OnShowWindow(HWND window, bool shown) {
+    if (shown && minimiseWhenShown_) {
+        minimiseWhenShown_ = false;
+        PostMessageA(window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    }
+}

@@ -16,9 +16,14 @@ public:
     void SetPaneText(int pane, const char *text);
     // Adds (mode 1) or removes (mode 0) the log-on start; returns 1 on success.
     int SetAutoRun(int mode);
+    // Minimises the main window as soon as it is first shown. A modal dialog is shown normally once its message
+    // loop first goes idle, which would undo a minimise made while it is being created.
+    void MinimiseWhenShown() { minimiseWhenShown_ = true; }
+    void OnShowWindow(HWND window, bool shown);
 
 private:
     HWND statusBar_ = nullptr;
+    bool minimiseWhenShown_ = false; // the window's thread only
 };
 
 extern AppShell g_appShell;

@@ -58,6 +58,9 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_TIMER:
         g_appShell.ShowClock();
         break;
+    case WM_SHOWWINDOW:
+        g_appShell.OnShowWindow(window, wParam != FALSE);
+        break;
     default:
         break;
     }

@@ -61,7 +61,7 @@ void ApplySettings(HWND window) {
     const int minimized = file.Read(kMinimizedKey);
     ApplyCheckBox(window, IDC_MINIMIZED, minimized);
     if (minimized == 1)
-        ShowWindow(window, SW_MINIMIZE);
+        g_appShell.MinimiseWhenShown();
 }
 
 bool WriteSettings(HWND window) {

@@ -186,10 +186,10 @@ class StartupSettingsTest(SettingsTestCase):
         self.assertEqual(program.panes()[0], WELCOME, "no automatic set without the setting")
         self.assertFalse((program.workdir / SETTINGS_FILE).exists(), "reading the settings must not create the file")
 
-    def test_minimised_setting_starts_the_window_minimised(self):
+    def test_minimised_setting_ticks_its_box_and_starts_the_window_minimised(self):
         program = self.launch("[Config]\nAutoRun=0\nAutoSetTime=0\nAutoXiao=1\n")
-        harness.wait_until(lambda: self.window_state(program)[0], 5, "the window to be minimised")
         self.assertBoxes(program, autosync=0, autorun=0, minimized=1)
+        harness.wait_until(lambda: self.window_state(program)[0], 5, "the window to be minimised")
         time.sleep(SETTLE)
         self.assertEqual(self.window_state(program), (True, True), "the window should stay minimised")
 

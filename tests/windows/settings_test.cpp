@@ -107,6 +107,11 @@ TEST_F(SettingsTest, OnesTickTheBoxesAndMinimise) {
     EXPECT_TRUE(Ticked(IDC_AUTORUN));
     EXPECT_TRUE(Ticked(IDC_AUTOSYNC));
     EXPECT_TRUE(Ticked(IDC_MINIMIZED));
+    // The window is minimised once it is first shown, as the main window's handler reports it.
+    g_appShell.OnShowWindow(window_, true);
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageA(&message);
     EXPECT_TRUE(IsIconic(window_));
 }
 
