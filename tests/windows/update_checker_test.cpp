@@ -138,6 +138,13 @@ TEST_F(UpdateCheckerTest, RefusedDownloadsCreateNoFile) {
     }
 }
 
+TEST_F(UpdateCheckerTest, ATargetThatCannotBeCreatedFails) {
+    ASSERT_TRUE(CreateDirectoryA(TargetPath().c_str(), nullptr)); // a directory in the file's place
+    EXPECT_EQ(ProbeAndDownload({HttpResponse("200 OK", "Content-Length: 4\r\n", "MZ..")}), 0);
+    EXPECT_EQ(GetFileAttributesA(TargetPath().c_str()) & FILE_ATTRIBUTE_DIRECTORY, DWORD{FILE_ATTRIBUTE_DIRECTORY});
+    RemoveDirectoryA(TargetPath().c_str());
+}
+
 TEST_F(UpdateCheckerTest, ABodyThatStopsEarlyFailsWithinTheBound) {
     const std::string response = HttpResponse("200 OK", "Content-Length: 4096\r\n", std::string(4096, 'b'));
     EXPECT_EQ(ProbeAndDownload({response.substr(0, response.size() - 1000)}), 0) << "closed early";
