@@ -24,14 +24,7 @@ bool WaitForSocket(SOCKET socket, bool forWrite, DWORD milliseconds) {
 }
 
 int ReceiveFromSocket(void *context, char *buffer, int capacity) {
-    SocketReader &reader = *static_cast<SocketReader *>(context);
-    // The socket does not block: take what has arrived, and wait only when nothing has.
-    const int count = recv(reader.socket, buffer, capacity, 0);
-    if (count != SOCKET_ERROR || WSAGetLastError() != WSAEWOULDBLOCK)
-        return count;
-    if (!WaitForSocket(reader.socket, false, MillisecondsLeft(reader.deadline)))
-        return -1;
-    return recv(reader.socket, buffer, capacity, 0);
+    return static_cast<SocketReader *>(context)->Receive(buffer, capacity);
 }
 
 // A non-blocking connect, so that an address that never answers costs at most `milliseconds`.
@@ -49,6 +42,16 @@ bool ConnectWithin(SOCKET socket, const sockaddr_in &address, DWORD milliseconds
 }
 
 } // namespace
+
+int SocketReader::Receive(char *buffer, int capacity) {
+    // The socket does not block: take what has arrived, and wait only when nothing has.
+    const int count = recv(socket, buffer, capacity, 0);
+    if (count != SOCKET_ERROR || WSAGetLastError() != WSAEWOULDBLOCK)
+        return count;
+    if (!WaitForSocket(socket, false, MillisecondsLeft(deadline)))
+        return -1;
+    return recv(socket, buffer, capacity, 0);
+}
 
 ByteSource SocketReader::Source() {
     return ByteSource{ReceiveFromSocket, this};

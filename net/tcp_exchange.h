@@ -10,6 +10,8 @@ struct SocketReader {
     SOCKET socket;
     ULONGLONG deadline;
 
+    // Receives what has arrived, waiting until the deadline when nothing has; as ByteSource's receive.
+    int Receive(char *buffer, int capacity);
     ByteSource Source();
     void WaitAtMost(DWORD milliseconds);
 };

@@ -53,7 +53,7 @@ int ReceiveBody(SocketReader &reader, HANDLE file, long expected) {
     while (total < expected) {
         const int wanted = expected - total < kBlockSize ? static_cast<int>(expected - total) : kBlockSize;
         reader.WaitAtMost(kWaitMs);
-        const int count = reader.Source().receive(&reader, block, wanted);
+        const int count = reader.Receive(block, wanted);
         if (count <= 0)
             return 0;
         DWORD written = 0;
