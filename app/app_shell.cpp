@@ -3,7 +3,8 @@
 
 #include <commctrl.h>
 
-#include "app/program_path.h"
+#include "platform/interface_text.h"
+#include "platform/program_path_win32.h"
 #include "res/resource.h"
 #include "time/clock_report.h"
 #include "time/time_client.h"
@@ -17,29 +18,21 @@ const char kWelcomeText[] = "欢迎使用!";
 // Child and visible, with the low style bit the status bar has always been created with.
 const DWORD kStatusBarStyle = 0x50000010;
 const int kPaneRightEdges[] = {110, 240, -1};
-const size_t kPathSize = 256;
 
 } // namespace
 
-bool ProgramFilePath(char *path, DWORD size) {
-    const DWORD length = GetModuleFileNameA(nullptr, path, size);
-    return length > 0 && length < size;
-}
-
-bool ProgramFileBeside(const char *name, char *path, size_t size) {
-    char program[kPathSize] = {};
-    return ProgramFilePath(program, sizeof program) && PathBeside(program, name, path, size);
-}
-
 bool AppShell::IsAlreadyRunning(HINSTANCE instance) {
-    char path[kPathSize] = {};
-    GetModuleFileNameA(instance, path, sizeof path);
-    CreateMutexA(nullptr, TRUE, FileNamePart(path));
+    wchar_t path[kPathSize] = {};
+    GetModuleFileNameW(instance, path, kPathSize);
+    CreateMutexW(nullptr, TRUE, FileNamePart(path));
     return GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
 void AppShell::CreateStatusBar(HWND parent) {
-    statusBar_ = CreateStatusWindowA(kStatusBarStyle, "", parent, IDC_STATUSBAR);
+    // CreateWindowEx rather than CreateStatusWindow, so that comctl32 need not be imported (it is no Known DLL).
+    const HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parent, GWLP_HINSTANCE));
+    statusBar_ = CreateWindowExW(0, STATUSCLASSNAMEW, L"", kStatusBarStyle, 0, 0, 0, 0, parent,
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_STATUSBAR)), instance, nullptr);
     SendMessageA(statusBar_, SB_SETPARTS, 3, reinterpret_cast<LPARAM>(kPaneRightEdges));
     SetPaneText(kMessagePane, kWelcomeText);
 }
@@ -59,7 +52,9 @@ void AppShell::ShowClock() {
 }
 
 void AppShell::SetPaneText(int pane, const char *text) {
-    SendMessageA(statusBar_, SB_SETTEXTA, pane, reinterpret_cast<LPARAM>(text));
+    wchar_t wide[kInterfaceTextSize];
+    InterfaceTextToWide(text, wide, kInterfaceTextSize);
+    SendMessageW(statusBar_, SB_SETTEXTW, pane, reinterpret_cast<LPARAM>(wide));
 }
 
 void AppShell::OnShowWindow(HWND window, bool shown) {

@@ -12,7 +12,8 @@ public:
     void CreateStatusBar(HWND parent);
     void SetWindowIcon(HWND window, int icon);
     void ShowClock();
-    // The one way to write a pane; carried out by the window's thread, so safe from any worker.
+    // The one way to write a pane, with a stored interface text; carried out by the window's thread, so safe from
+    // any worker.
     void SetPaneText(int pane, const char *text);
     // Adds (mode 1) or removes (mode 0) the log-on start; returns 1 on success.
     int SetAutoRun(int mode);
@@ -28,9 +29,5 @@ private:
 
 extern AppShell g_appShell;
 
-// The running program's full path; false when it does not fit.
-bool ProgramFilePath(char *path, DWORD size);
-// The full path of a file in the program's directory; false when it does not fit.
-bool ProgramFileBeside(const char *name, char *path, size_t size);
 // Written once when the main dialog is created, before any task that reads it starts.
 extern HWND g_mainWindow;

@@ -2,18 +2,20 @@
 #include "settings/settings.h"
 
 #include "app/app_shell.h"
+#include "platform/interface_text.h"
+#include "platform/program_path_win32.h"
 #include "res/resource.h"
 #include "time/clock_tasks.h"
 
 namespace {
 
-const char kSettingsFileName[] = "NetTimeConfig.ini";
+const wchar_t kSettingsFileName[] = L"NetTimeConfig.ini";
 // Profile names match without regard to case: both name the one section, and a new file gets "Config".
-const char kReadSection[] = "config";
-const char kWriteSection[] = "Config";
-const char kAutoRunKey[] = "AutoRun";
-const char kAutoSetTimeKey[] = "AutoSetTime";
-const char kMinimizedKey[] = "AutoXiao";
+const wchar_t kReadSection[] = L"config";
+const wchar_t kWriteSection[] = L"Config";
+const wchar_t kAutoRunKey[] = L"AutoRun";
+const wchar_t kAutoSetTimeKey[] = L"AutoSetTime";
+const wchar_t kMinimizedKey[] = L"AutoXiao";
 // Read for a missing key: neither on nor off, so the box stays as the template made it.
 const int kMissing = 3;
 
@@ -24,17 +26,17 @@ const char kNoticeCaption[] = "提示";
 // The settings file, bound to its path beside the program.
 class SettingsFile {
 public:
-    SettingsFile() : located_(ProgramFileBeside(kSettingsFileName, path_, sizeof path_)) {}
+    SettingsFile() : located_(ProgramFileBeside(kSettingsFileName, path_, kPathSize)) {}
 
-    int Read(const char *key) const {
-        return located_ ? GetPrivateProfileIntA(kReadSection, key, kMissing, path_) : kMissing;
+    int Read(const wchar_t *key) const {
+        return located_ ? GetPrivateProfileIntW(kReadSection, key, kMissing, path_) : kMissing;
     }
-    bool Write(const char *key, bool on) const {
-        return located_ && WritePrivateProfileStringA(kWriteSection, key, on ? "1" : "0", path_) != 0;
+    bool Write(const wchar_t *key, bool on) const {
+        return located_ && WritePrivateProfileStringW(kWriteSection, key, on ? L"1" : L"0", path_) != 0;
     }
 
 private:
-    char path_[256] = {};
+    wchar_t path_[kPathSize] = {};
     bool located_;
 };
 
@@ -77,5 +79,5 @@ bool WriteSettings(HWND window) {
 }
 
 void SaveSettings(HWND window) {
-    MessageBoxA(window, WriteSettings(window) ? kSavedText : kSaveFailedText, kNoticeCaption, MB_OK);
+    ShowMessage(window, WriteSettings(window) ? kSavedText : kSaveFailedText, kNoticeCaption, MB_OK);
 }

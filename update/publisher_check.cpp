@@ -43,11 +43,8 @@ bool SignerSubject(const wchar_t *path, wchar_t *subject) {
 
 } // namespace
 
-bool IsSignedBySamePublisher(const char *candidate) {
-    wchar_t candidatePath[kPathSize] = {};
+bool IsSignedBySamePublisher(const wchar_t *candidatePath) {
     wchar_t ownPath[kPathSize] = {};
-    if (MultiByteToWideChar(CP_ACP, 0, candidate, -1, candidatePath, kPathSize) == 0)
-        return false;
     const DWORD ownLength = GetModuleFileNameW(nullptr, ownPath, kPathSize);
     if (ownLength == 0 || ownLength >= kPathSize)
         return false;

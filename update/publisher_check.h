@@ -3,4 +3,4 @@
 
 // True when `candidate` carries a valid Authenticode signature and its signer's subject name equals that of the
 // running program's own signer. An unsigned running program trusts nothing.
-bool IsSignedBySamePublisher(const char *candidate);
+bool IsSignedBySamePublisher(const wchar_t *candidate);

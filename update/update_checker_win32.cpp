@@ -4,7 +4,7 @@
 #include <winsock2.h>
 #include <shellapi.h>
 
-#include "app/app_shell.h"
+#include "platform/program_path_win32.h"
 #include "net/tcp_exchange.h"
 #include "update/http_response.h"
 #include "update/publisher_check.h"
@@ -17,7 +17,6 @@ const DWORD kWaitMs = 10000;
 const int kProbeRequestSize = 512;
 const int kDownloadRequestSize = 256;
 const int kBlockSize = 1024;
-const int kPathSize = 256;
 
 // Sends the request and reads the response header; false unless the header arrived whole.
 bool RequestHeader(SOCKET socket, SocketReader &reader, const char *request, char *header, int *headerLength) {
@@ -69,7 +68,7 @@ int ReceiveBody(SocketReader &reader, HANDLE file, long expected) {
 struct DownloadExchange {
     UpdateChecker *checker;
     const char *request;
-    const char *target;
+    const wchar_t *target;
 };
 
 int ExchangeDownload(SOCKET socket, SocketReader &reader, void *context) {
@@ -85,12 +84,19 @@ int ExchangeDownload(SOCKET socket, SocketReader &reader, void *context) {
     download.checker->expectedSize = static_cast<int32_t>(length);
 
     const HANDLE file =
-        CreateFileA(download.target, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        CreateFileW(download.target, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
     const int result = ReceiveBody(reader, file, length);
     CloseHandle(file);
     return result;
+}
+
+// The downloaded build's path beside the program; the file name is plain ASCII.
+bool TargetPath(const char *fileName, wchar_t (&target)[kPathSize]) {
+    wchar_t name[UpdateChecker::kTextSize] = {};
+    return MultiByteToWideChar(CP_ACP, 0, fileName, -1, name, UpdateChecker::kTextSize) > 0 &&
+           ProgramFileBeside(name, target, kPathSize);
 }
 
 } // namespace
@@ -108,34 +114,33 @@ int UpdateChecker::DownloadUpdate() {
     if (markerSeen == 0 || latestVersion == 0)
         return 0;
     char request[kDownloadRequestSize] = {};
-    char target[kPathSize] = {};
-    if (!FormatHttpRequest(folder, fileName, host, request, sizeof request) ||
-        !ProgramFileBeside(fileName, target, sizeof target))
+    wchar_t target[kPathSize] = {};
+    if (!FormatHttpRequest(folder, fileName, host, request, sizeof request) || !TargetPath(fileName, target))
         return 0;
     DownloadExchange download = {this, request, target};
     return RunTcpExchange(host, kHttpPort, kWaitMs, ExchangeDownload, &download);
 }
 
 bool UpdateChecker::VerifyDownload() {
-    char target[kPathSize] = {};
-    if (!ProgramFileBeside(fileName, target, sizeof target))
+    wchar_t target[kPathSize] = {};
+    if (!TargetPath(fileName, target))
         return false;
     if (IsSignedBySamePublisher(target))
         return true;
-    DeleteFileA(target);
+    DeleteFileW(target);
     return false;
 }
 
 void UpdateChecker::LaunchUpdate() {
-    char target[kPathSize] = {};
-    if (markerSeen == 0 || expectedSize == 0 || !ProgramFileBeside(fileName, target, sizeof target))
+    wchar_t target[kPathSize] = {};
+    if (markerSeen == 0 || expectedSize == 0 || !TargetPath(fileName, target))
         return;
-    const HANDLE file = CreateFileA(target, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = CreateFileW(target, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return;
     LARGE_INTEGER size = {};
     const BOOL sized = GetFileSizeEx(file, &size);
     CloseHandle(file);
     if (sized && size.QuadPart == expectedSize)
-        ShellExecuteA(nullptr, "open", target, nullptr, nullptr, SW_SHOWNORMAL);
+        ShellExecuteW(nullptr, L"open", target, nullptr, nullptr, SW_SHOWNORMAL);
 }

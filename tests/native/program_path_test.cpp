@@ -1,52 +1,66 @@
-// The program's file name, files beside it, and the Run value's command line.
+// The program's file name, its directory, files beside it, and the Run value's command line.
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "app/program_path.h"
+#include "platform/program_path.h"
 #include "settings/run_command.h"
 
 namespace {
 
-std::string Beside(const char *program, const char *name, size_t size = 256) {
-    char path[256];
+std::wstring Beside(const wchar_t *program, const wchar_t *name, size_t size = kPathSize) {
+    wchar_t path[kPathSize];
     if (!PathBeside(program, name, path, size))
-        return "<does not fit>";
+        return L"<does not fit>";
     return path;
 }
 
-std::string RunCommand(const char *program, size_t size = 262) {
-    char command[262];
+std::wstring Directory(const wchar_t *program) {
+    wchar_t path[kPathSize];
+    if (!DirectoryPart(program, path, kPathSize))
+        return L"<does not fit>";
+    return path;
+}
+
+std::wstring RunCommand(const wchar_t *program, size_t size = 262) {
+    wchar_t command[262];
     if (!FormatRunCommand(program, command, size))
-        return "<does not fit>";
+        return L"<does not fit>";
     return command;
 }
 
 } // namespace
 
-TEST(ProgramPath, NamesTheFileAndFilesBesideIt) {
-    EXPECT_STREQ(FileNamePart("C:\\Tools\\Tempvaro.exe"), "Tempvaro.exe");
-    EXPECT_STREQ(FileNamePart("Tempvaro.exe"), "Tempvaro.exe");
-    EXPECT_EQ(Beside("C:\\Tools\\Tempvaro.exe", "NetTimeConfig.ini"), "C:\\Tools\\NetTimeConfig.ini");
-    EXPECT_EQ(Beside("\\\\server\\share\\Tempvaro.exe", "Chronvik.exe"), "\\\\server\\share\\Chronvik.exe");
+TEST(ProgramPath, NamesTheFileItsDirectoryAndFilesBesideIt) {
+    EXPECT_STREQ(FileNamePart(L"C:\\Tools\\Tempvaro.exe"), L"Tempvaro.exe");
+    EXPECT_STREQ(FileNamePart(L"Tempvaro.exe"), L"Tempvaro.exe");
+    EXPECT_EQ(Directory(L"C:\\Tools\\Tempvaro.exe"), L"C:\\Tools");
+    EXPECT_EQ(Beside(L"C:\\Tools\\Tempvaro.exe", L"NetTimeConfig.ini"), L"C:\\Tools\\NetTimeConfig.ini");
+    EXPECT_EQ(Beside(L"\\\\server\\share\\Tempvaro.exe", L"Chronvik.exe"), L"\\\\server\\share\\Chronvik.exe");
+}
+
+TEST(ProgramPath, SplitsWholeCharactersOnly) {
+    // U+904B is 0xDF 0x5C in code page 936: its second byte is a backslash, which a byte-wise split cuts at.
+    EXPECT_STREQ(FileNamePart(L"C:\\T\\x\u904B.exe"), L"x\u904B.exe");
+    EXPECT_EQ(Directory(L"C:\\\u904B\\T.exe"), L"C:\\\u904B");
 }
 
 TEST(ProgramPath, ARootDirectoryKeepsItsBackslash) {
     // The root keeps its separator and the join adds one more; Windows reads C:\\x as C:\x.
-    EXPECT_EQ(Beside("C:\\Tempvaro.exe", "NetTimeConfig.ini"), "C:\\\\NetTimeConfig.ini");
+    EXPECT_EQ(Directory(L"C:\\Tempvaro.exe"), L"C:\\");
+    EXPECT_EQ(Beside(L"C:\\Tempvaro.exe", L"NetTimeConfig.ini"), L"C:\\\\NetTimeConfig.ini");
 }
 
 TEST(ProgramPath, RefusesAPathThatDoesNotFit) {
-    const std::string directory = "C:\\" + std::string(233, 'd'); // 236 characters
-    const std::string program = directory + "\\Tempvaro.exe";
-    EXPECT_EQ(Beside(program.c_str(), "NetTimeConfig.ini"), directory + "\\NetTimeConfig.ini"); // 254 + zero
-    const std::string longer = "C:\\" + std::string(236, 'd') + "\\Tempvaro.exe";
-    EXPECT_EQ(Beside(longer.c_str(), "NetTimeConfig.ini"), "<does not fit>");
+    const std::wstring directory = L"C:\\" + std::wstring(233, L'd'); // 236 characters
+    const std::wstring program = directory + L"\\Tempvaro.exe";
+    EXPECT_EQ(Beside(program.c_str(), L"NetTimeConfig.ini", 255), directory + L"\\NetTimeConfig.ini"); // 254 + zero
+    EXPECT_EQ(Beside(program.c_str(), L"NetTimeConfig.ini", 254), L"<does not fit>");
 }
 
 TEST(RunCommand, QuotesOnlyAPathWithBlanks) {
-    EXPECT_EQ(RunCommand("C:\\Tools\\Tempvaro.exe"), "C:\\Tools\\Tempvaro.exe");
-    EXPECT_EQ(RunCommand("C:\\Program Files\\Tempvaro\\Tempvaro.exe"), "\"C:\\Program Files\\Tempvaro\\Tempvaro.exe\"");
-    EXPECT_EQ(RunCommand("C:\\A B\\T.exe", 14), "<does not fit>"); // the quotes need room too
-    EXPECT_EQ(RunCommand("C:\\A B\\T.exe", 15), "\"C:\\A B\\T.exe\"");
+    EXPECT_EQ(RunCommand(L"C:\\Tools\\Tempvaro.exe"), L"C:\\Tools\\Tempvaro.exe");
+    EXPECT_EQ(RunCommand(L"C:\\Program Files\\Tempvaro\\Tempvaro.exe"), L"\"C:\\Program Files\\Tempvaro\\Tempvaro.exe\"");
+    EXPECT_EQ(RunCommand(L"C:\\A B\\T.exe", 14), L"<does not fit>"); // the quotes need room too
+    EXPECT_EQ(RunCommand(L"C:\\A B\\T.exe", 15), L"\"C:\\A B\\T.exe\"");
 }

@@ -1,0 +1,43 @@
+// Pieces of the program's own path: its file name, its directory, and files beside it.
+#include "platform/program_path.h"
+
+#include <wchar.h>
+
+namespace {
+
+// Characters of the directory part, as DirectoryPart defines it.
+size_t DirectoryLength(const wchar_t *programPath) {
+    size_t length = static_cast<size_t>(FileNamePart(programPath) - programPath);
+    if (length > 0)
+        --length; // drop the backslash itself
+    if (length == 2 && programPath[1] == L':')
+        length = 3; // a drive's root keeps its backslash
+    return length;
+}
+
+} // namespace
+
+const wchar_t *FileNamePart(const wchar_t *path) {
+    const wchar_t *slash = wcsrchr(path, L'\\');
+    return slash ? slash + 1 : path;
+}
+
+bool DirectoryPart(const wchar_t *programPath, wchar_t *result, size_t size) {
+    const size_t length = DirectoryLength(programPath);
+    if (length >= size)
+        return false;
+    wmemcpy(result, programPath, length);
+    result[length] = L'\0';
+    return true;
+}
+
+bool PathBeside(const wchar_t *programPath, const wchar_t *name, wchar_t *result, size_t size) {
+    const size_t directory = DirectoryLength(programPath);
+    const size_t nameLength = wcslen(name);
+    if (directory + 1 + nameLength >= size)
+        return false;
+    wmemcpy(result, programPath, directory);
+    result[directory] = L'\\';
+    wmemcpy(result + directory + 1, name, nameLength + 1);
+    return true;
+}
