@@ -31,22 +31,6 @@ unsigned DaysInMonth(unsigned year, unsigned month) {
     return kMonthDays[IsLeapYear(year) ? 1 : 0][month - 1];
 }
 
-void ShiftToLocalZone(CivilTime &time) {
-    time.wHour += 8;
-    if (time.wHour < 24)
-        return;
-    time.wHour -= 24;
-    time.wDay += 1;
-    if (time.wDay <= DaysInMonth(time.wYear, time.wMonth))
-        return;
-    time.wDay = 1;
-    time.wMonth += 1;
-    if (time.wMonth > 12) {
-        time.wMonth = 1;
-        time.wYear += 1;
-    }
-}
-
 int CompareClocks(CivilTime &machine, CivilTime &server) {
     const uint16_t CivilTime::*const order[] = {&CivilTime::wYear, &CivilTime::wMonth,  &CivilTime::wDay,
                                                 &CivilTime::wHour, &CivilTime::wMinute, &CivilTime::wSecond};

@@ -1,5 +1,5 @@
-// Civil-time arithmetic for the clock check: the Time Protocol value as a file time, the fixed UTC+8 shift,
-// and field-by-field comparison and difference. Plain C++, no platform calls.
+// Civil-time arithmetic for the clock check: the Time Protocol value as a file time, and field-by-field comparison
+// and difference. Plain C++, no platform calls.
 #pragma once
 
 #include <stdint.h>
@@ -37,9 +37,6 @@ uint64_t TimeValueToFileTime(uint32_t secondsSince1900);
 
 bool IsLeapYear(unsigned year);
 unsigned DaysInMonth(unsigned year, unsigned month);
-
-// Adds eight hours in place; minutes, seconds and milliseconds are untouched.
-void ShiftToLocalZone(CivilTime &time);
 
 // Returns kClockAhead, kClockBehind or kClockAccurate; on kClockBehind the two records are exchanged, so that
 // afterwards the first always holds the later time.

@@ -1,4 +1,4 @@
-// The time operations: ask a time server, turn its answer into UTC+8 civil time, check and set the clock.
+// The time operations: ask a time server, turn its answer into the machine's local time, check and set the clock.
 #include "time/time_client.h"
 
 #include <string.h>
@@ -19,6 +19,21 @@ int ReceiveTimeValue(SOCKET, SocketReader &reader, void *context) {
     return ReceiveFull(reader.Source(), static_cast<char *>(context), kTimeValueSize) == kTimeValueSize ? 1 : 0;
 }
 
+// Setting the clock needs the system-time privilege enabled in the (elevated) process token.
+bool EnableSystemTimePrivilege() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
+        return false;
+    TOKEN_PRIVILEGES privileges = {};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    const bool enabled = LookupPrivilegeValueA(nullptr, SE_SYSTEMTIME_NAME, &privileges.Privileges[0].Luid) &&
+                         AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr) &&
+                         GetLastError() == ERROR_SUCCESS;
+    CloseHandle(token);
+    return enabled;
+}
+
 } // namespace
 
 CivilTime ToCivilTime(const SYSTEMTIME &time) {
@@ -26,12 +41,6 @@ CivilTime ToCivilTime(const SYSTEMTIME &time) {
     CivilTime civil;
     memcpy(&civil, &time, sizeof civil);
     return civil;
-}
-
-SYSTEMTIME ToSystemTime(const CivilTime &time) {
-    SYSTEMTIME system;
-    memcpy(&system, &time, sizeof system);
-    return system;
 }
 
 int TimeClient::QueryTimeServer(const char *host, uint32_t *value) const {
@@ -50,25 +59,27 @@ void TimeClient::TimeValueToUtc(uint32_t value, SYSTEMTIME *utc) const {
     FileTimeToSystemTime(&fileTime, utc);
 }
 
-int TimeClient::FetchServerTime(const int (&order)[3], SYSTEMTIME *local) const {
+int TimeClient::UtcToLocal(const SYSTEMTIME &utc, SYSTEMTIME *local) const {
+    return SystemTimeToTzSpecificLocalTime(nullptr, &utc, local) ? 1 : 0;
+}
+
+int TimeClient::FetchServerTime(const int (&order)[3], SYSTEMTIME *utc) const {
     for (const int server : order) {
         char host[kHostNameSize];
         AssembleTimeServerName(server, host);
         uint32_t value = 0;
         if (!QueryTimeServer(host, &value))
             continue;
-        TimeValueToUtc(value, local);
-        CivilTime civil = ToCivilTime(*local);
-        ShiftToLocalZone(civil);
-        *local = ToSystemTime(civil);
+        TimeValueToUtc(value, utc);
         return 1;
     }
     return 0;
 }
 
 int TimeClient::CheckClock(char *text, int length) const {
+    SYSTEMTIME serverUtc;
     SYSTEMTIME serverTime;
-    if (!FetchServerTime(kCheckOrder, &serverTime))
+    if (!FetchServerTime(kCheckOrder, &serverUtc) || !UtcToLocal(serverUtc, &serverTime))
         return 0;
     SYSTEMTIME machineTime;
     GetLocalTime(&machineTime);
@@ -88,8 +99,10 @@ int TimeClient::CheckClock(char *text, int length) const {
 }
 
 int TimeClient::SetClockFromServer() const {
-    SYSTEMTIME serverTime;
-    if (!FetchServerTime(kSetOrder, &serverTime))
+    SYSTEMTIME serverUtc;
+    if (!FetchServerTime(kSetOrder, &serverUtc))
         return 0;
-    return SetLocalTime(&serverTime) ? 1 : 0;
+    // Set as UTC: the machine's zone and its daylight saving then follow by themselves.
+    EnableSystemTimePrivilege();
+    return SetSystemTime(&serverUtc) ? 1 : 0;
 }

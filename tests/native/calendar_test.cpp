@@ -1,4 +1,4 @@
-// Conversion of Time Protocol values, the UTC+8 shift, clock comparison and difference.
+// Conversion of Time Protocol values, month lengths, clock comparison and difference.
 #include <gtest/gtest.h>
 
 #include "time/calendar.h"
@@ -81,41 +81,13 @@ TEST(TimeValueToFileTime, ReadsSmallCountsAsTheNextEra) {
     ExpectTime(CivilFromFileTime(TimeValueToFileTime(0x7FFFFFFFu)), At(2104, 2, 26, 9, 42, 23));
 }
 
-TEST(ShiftToLocalZone, AddsEightHoursAndRollsOver) {
-    CivilTime t = At(2014, 3, 5, 0, 0, 0);
-    ShiftToLocalZone(t);
-    ExpectTime(t, At(2014, 3, 5, 8, 0, 0));
-
-    t = At(2013, 12, 31, 16, 30, 0);
-    ShiftToLocalZone(t);
-    ExpectTime(t, At(2014, 1, 1, 0, 30, 0));
-
-    t = At(2014, 4, 30, 23, 59, 59, 999);
-    ShiftToLocalZone(t);
-    ExpectTime(t, At(2014, 5, 1, 7, 59, 59));
-    EXPECT_EQ(t.wMilliseconds, 999);
-
-    t = At(2014, 1, 31, 16, 0, 0);
-    ShiftToLocalZone(t);
-    ExpectTime(t, At(2014, 2, 1, 0, 0, 0));
-}
-
-TEST(ShiftToLocalZone, KnowsLeapYears) {
-    CivilTime t = At(2014, 2, 28, 20, 0, 0);
-    ShiftToLocalZone(t);
-    ExpectTime(t, At(2014, 3, 1, 4, 0, 0));
-
-    t = At(2012, 2, 28, 20, 0, 0);
-    ShiftToLocalZone(t);
-    ExpectTime(t, At(2012, 2, 29, 4, 0, 0));
-
-    t = At(2000, 2, 28, 20, 0, 0); // divisible by 400: leap
-    ShiftToLocalZone(t);
-    ExpectTime(t, At(2000, 2, 29, 4, 0, 0));
-
-    t = At(1900, 2, 28, 20, 0, 0); // divisible by 100 only: common
-    ShiftToLocalZone(t);
-    ExpectTime(t, At(1900, 3, 1, 4, 0, 0));
+TEST(DaysInMonth, KnowsLeapYears) {
+    EXPECT_EQ(DaysInMonth(2014, 2), 28u);
+    EXPECT_EQ(DaysInMonth(2012, 2), 29u);
+    EXPECT_EQ(DaysInMonth(2000, 2), 29u); // divisible by 400: leap
+    EXPECT_EQ(DaysInMonth(1900, 2), 28u); // divisible by 100 only: common
+    EXPECT_EQ(DaysInMonth(2014, 4), 30u);
+    EXPECT_EQ(DaysInMonth(2014, 12), 31u);
 }
 
 TEST(CompareClocks, OrdersByFieldAndPutsTheLaterTimeFirst) {

@@ -7,7 +7,7 @@ export WINEPREFIX="${TEMPVARO_WINEPREFIX:-$TEMPVARO_ROOT/build/wineprefix}"
 export WINEDEBUG=-all
 # No Mono or Gecko installer prompts: nothing here needs them, and nothing may be downloaded.
 export WINEDLLOVERRIDES="mscoree,mshtml="
-# A Chinese locale gives Windows programs code page 936; UTC+8 is the machine's zone.
+# A Chinese locale gives Windows programs code page 936; the machine is in UTC+8 unless a test names another zone.
 export LANG=zh_CN.UTF-8
 export LC_ALL=zh_CN.UTF-8
-export TZ=Asia/Shanghai
+export TZ="${TEMPVARO_TZ:-Asia/Shanghai}"
