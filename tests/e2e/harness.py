@@ -174,11 +174,11 @@ class Program:
     """One run of Tempvaro.exe, copied into a directory of its own so that files it writes beside itself stay
     with this run."""
 
-    def __init__(self, display, exe=EXE, workdir=None):
+    def __init__(self, display, exe=EXE, workdir=None, name="Tempvaro.exe"):
         self.display = display
         self._own_dir = workdir is None
         self.workdir = pathlib.Path(workdir or tempfile.mkdtemp(prefix="tempvaro-e2e-"))
-        self.exe = self.workdir / "Tempvaro.exe"
+        self.exe = self.workdir / name
         if not self.exe.exists():
             shutil.copy2(exe, self.exe)
         self.log = self.workdir / "wine.log"
