@@ -8,7 +8,7 @@ set(PRODUCT_FLAGS -fno-exceptions -fno-rtti -ffunction-sections -fdata-sections 
     -D__USE_MINGW_ANSI_STDIO=0)
 # Windows 7 is the oldest supported: the image says so, and older Windows refuse to start it.
 add_compile_definitions(WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601 NOMINMAX)
-add_link_options(-static -static-libgcc -static-libstdc++ -Wl,--gc-sections
+add_link_options(-static -static-libgcc -static-libstdc++ -Wl,--gc-sections -Wl,--no-insert-timestamp
     -Wl,--major-os-version,6,--minor-os-version,1,--major-subsystem-version,6,--minor-subsystem-version,1)
 if(CMAKE_BUILD_TYPE STREQUAL "MinSizeRel")
     add_link_options(-s)
@@ -37,7 +37,7 @@ tempvaro_options(Tempvaro)
 target_compile_options(Tempvaro PRIVATE ${PRODUCT_FLAGS})
 target_link_libraries(Tempvaro PRIVATE tempvaro_core)
 set_source_files_properties(res/tempvaro.rc PROPERTIES OBJECT_DEPENDS
-    "${PROJECT_SOURCE_DIR}/res/main_dialog.rc;${PROJECT_SOURCE_DIR}/res/about_dialog.rc;${PROJECT_BINARY_DIR}/generated/vendor.h;${PROJECT_SOURCE_DIR}/res/main_menu.rc;${PROJECT_SOURCE_DIR}/res/version.rc;${PROJECT_SOURCE_DIR}/res/resource.h;${PROJECT_SOURCE_DIR}/res/tempvaro.ico;${PROJECT_SOURCE_DIR}/res/tempvaro-x86.manifest;${PROJECT_SOURCE_DIR}/res/tempvaro-amd64.manifest")
+    "${PROJECT_SOURCE_DIR}/res/main_dialog.rc;${PROJECT_SOURCE_DIR}/res/about_dialog.rc;${PROJECT_BINARY_DIR}/generated/vendor.h;${PROJECT_BINARY_DIR}/generated/version.h;${PROJECT_SOURCE_DIR}/res/main_menu.rc;${PROJECT_SOURCE_DIR}/res/version.rc;${PROJECT_SOURCE_DIR}/res/resource.h;${PROJECT_SOURCE_DIR}/res/tempvaro.ico;${PROJECT_SOURCE_DIR}/res/tempvaro-x86.manifest;${PROJECT_SOURCE_DIR}/res/tempvaro-amd64.manifest")
 
 if(BUILD_TESTING)
     set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)

@@ -12,6 +12,18 @@ packages=(
     openssl osslsigncode curl
 )
 
+# The release build is 32-bit: where the kernel runs 32-bit x86 code, Debian's 32-bit Wine runs it as it ships.
+here=$(cd "$(dirname "$0")" && pwd)
+if "$here/runs_i386.sh"; then
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        dpkg --add-architecture i386
+        apt-get update -q
+    fi
+    packages+=(wine32:i386)
+else
+    echo "setup: this machine cannot run 32-bit x86 programs; the tests will use the x86-64 build"
+fi
+
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || missing+=("$package")

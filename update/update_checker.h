@@ -3,8 +3,10 @@
 
 #include <stdint.h>
 
-// The running build, as the About box's "V3.1" says.
-const int CURRENT_VERSION = 31;
+#include "version.h"
+
+// The running build, as the About box's version says.
+const int CURRENT_VERSION = TEMPVARO_BUILD_NUMBER;
 
 enum VersionResult { kVersionUnknown = 0, kVersionCurrent = 1, kVersionDifferent = 2 };
 
