@@ -1,6 +1,7 @@
 # The Windows program, built static so that it imports only Windows system libraries.
 enable_language(RC)
-set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} --codepage=65001 -I${PROJECT_SOURCE_DIR}/res -I${PROJECT_BINARY_DIR}/generated")
+# Include folders come from the target, which CMake quotes: a source path with a blank must build too.
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} --codepage=65001")
 
 # No exceptions, so no unwind tables; and the system's own printf, which formats the few integers and texts we
 # print, instead of MinGW's 25 KB of C99 printf.

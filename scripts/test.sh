@@ -16,6 +16,7 @@ ctest --preset fuzz
 cmake --preset windows-x86 >/dev/null
 cmake --build --preset windows-x86 -j2
 scripts/check_release.sh build/windows-x86/Tempvaro.exe
+scripts/check_reproducible.sh
 
 cmake --preset windows-x64 >/dev/null
 cmake --build --preset windows-x64 -j2
