@@ -40,10 +40,14 @@ target_link_libraries(Tempvaro PRIVATE tempvaro_core)
 set_source_files_properties(res/tempvaro.rc PROPERTIES OBJECT_DEPENDS
     "${PROJECT_SOURCE_DIR}/res/main_dialog.rc;${PROJECT_SOURCE_DIR}/res/about_dialog.rc;${PROJECT_BINARY_DIR}/generated/vendor.h;${PROJECT_BINARY_DIR}/generated/version.h;${PROJECT_SOURCE_DIR}/res/main_menu.rc;${PROJECT_SOURCE_DIR}/res/version.rc;${PROJECT_SOURCE_DIR}/res/resource.h;${PROJECT_SOURCE_DIR}/res/tempvaro.ico;${PROJECT_SOURCE_DIR}/res/tempvaro-x86.manifest;${PROJECT_SOURCE_DIR}/res/tempvaro-amd64.manifest")
 
+# The release build carries the end-to-end tests' helper programs too, so that they drive it in its own word size.
+option(TEMPVARO_TEST_TOOLS "Build the end-to-end tests' helper programs" OFF)
+if(BUILD_TESTING OR TEMPVARO_TEST_TOOLS)
+    add_subdirectory(tests/tools)
+endif()
 if(BUILD_TESTING)
     set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
     add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
     add_subdirectory(tests/windows)
-    add_subdirectory(tests/tools)
     add_subdirectory(tests/e2e)
 endif()

@@ -1,6 +1,7 @@
 #!/bin/bash
 # Builds every target and runs every test: the portable logic natively under the sanitizers, the release build's
-# checks, a bounded fuzzing run over the HTTP parsing, and the Windows unit and end-to-end tests under wine64.
+# checks, a bounded fuzzing run over the HTTP parsing, the Windows unit tests under wine64, and the end-to-end tests
+# against the 32-bit release build under 32-bit Wine (the x86-64 build where this machine cannot run 32-bit code).
 set -eu
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -18,6 +19,7 @@ cmake --build --preset windows-x86 -j2
 scripts/check_release.sh build/windows-x86/Tempvaro.exe
 scripts/check_reproducible.sh
 
-cmake --preset windows-x64 >/dev/null
+e2e_build=$(tests/wine/e2e_build.sh)
+cmake --preset windows-x64 -DTEMPVARO_E2E_BUILD_DIR="$e2e_build" >/dev/null
 cmake --build --preset windows-x64 -j2
 ctest --preset windows-x64

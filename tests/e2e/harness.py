@@ -1,11 +1,13 @@
-"""Helpers for driving the real Tempvaro.exe under wine64 on a virtual display inside the test namespace."""
+"""Helpers for driving the real Tempvaro.exe under Wine on a virtual display inside the test namespace."""
 
 import os
 import pathlib
 import re
 import shutil
 import signal
+import struct
 import subprocess
+import sys
 import tempfile
 import time
 
@@ -28,6 +30,21 @@ POLL_INTERVAL = 0.1
 EXIT_TIMEOUT = 15
 
 
+def image_machine(path):
+    """"x86" or "x86-64": the machine a Windows program is built for, from its PE header."""
+    data = pathlib.Path(path).read_bytes()
+    header = struct.unpack_from("<I", data, 0x3C)[0]
+    machine = struct.unpack_from("<H", data, header + 4)[0]
+    return {0x14C: "x86", 0x8664: "x86-64"}.get(machine, hex(machine))
+
+
+def announce_build():
+    """Says in one line which build the tests exercise, and when it is not the one users get."""
+    machine = image_machine(EXE)
+    note = "the shipped 32-bit build" if machine == "x86" else "the shipped 32-bit build was NOT exercised"
+    print(f"e2e: exercising {EXE} ({machine}); {note}", file=sys.stderr, flush=True)
+
+
 def check_isolation():
     """Refuses to go on unless this process is inside run_isolated.sh's namespace: only loopback exists and the
     server names map to loopback, so nothing a test starts can reach a real time server."""
@@ -46,6 +63,7 @@ def check_isolation():
     for name in TIME_SERVER_NAMES:
         if not addresses.get(name, "").startswith("127."):
             raise RuntimeError(f"/etc/hosts does not map {name} to loopback")
+    announce_build()
 
 
 def _display_taken(number):

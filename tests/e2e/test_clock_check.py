@@ -1,5 +1,5 @@
-"""End-to-end tests of the clock check, the manual sync and the main window: Tempvaro.exe under wine64 against
-fake time servers on loopback."""
+"""End-to-end tests of the clock check, the manual sync and the main window: Tempvaro.exe under Wine against a real
+Time Protocol server and fake ones that misbehave, on loopback."""
 
 import re
 import shutil
@@ -7,7 +7,7 @@ import subprocess
 import time
 import unittest
 
-from . import harness
+from . import harness, real_servers
 from .fake_time_server import TimeServers
 
 WELCOME = "欢迎使用!"
@@ -22,6 +22,8 @@ SET_FAILED = "更新本机时间失败!"
 ONE_DAY = 86400
 # Three bounded attempts, answer alignment and Wine's start-up, with room to spare.
 REPORT_TIMEOUT = 25
+# What tests/wine/hosts maps the three time servers' names to.
+SERVER_ADDRESSES = {1: "127.0.0.11", 2: "127.0.0.12", 3: "127.0.0.13"}
 SERVER_ATTEMPT = 5.0
 CLOCK_FORMAT = re.compile(r"^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}$")
 
@@ -87,8 +89,12 @@ class StartupCheckTest(TempvaroTestCase):
     def test_server_behind_reports_machine_fast(self):
         self.check_report(-offset(hours=1, minutes=2, seconds=3), fast(hours=1, minutes=2, seconds=3))
 
-    def test_server_equal_reports_accurate(self):
-        self.check_report(0, ACCURATE)
+    def test_a_real_time_server_finds_the_clock_accurate(self):
+        # xinetd's own Time Protocol service on the first server's address; the machine's clock is the same clock.
+        with real_servers.XinetdTimeServer(SERVER_ADDRESSES[1]).start():
+            panes = self.wait_report(self.launch())
+        self.assertIn(panes[2], (ACCURATE, fast(seconds=1), slow(seconds=1)))
+        self.assertEqual(panes[0], WELCOME)
 
     def test_answer_delivered_in_pieces_is_assembled(self):
         self.servers[1].split(-offset(seconds=5))

@@ -74,14 +74,15 @@ DWORD WindowProcess(HWND window) {
     return pid;
 }
 
+// A named callback: a lambda has no stdcall conversion on 32-bit x86.
+BOOL CALLBACK CollectWindow(HWND window, LPARAM context) {
+    reinterpret_cast<std::vector<HWND> *>(context)->push_back(window);
+    return TRUE;
+}
+
 std::vector<HWND> TopLevelWindows() {
     std::vector<HWND> windows;
-    EnumWindows(
-        [](HWND window, LPARAM context) -> BOOL {
-            reinterpret_cast<std::vector<HWND> *>(context)->push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&windows));
+    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&windows));
     return windows;
 }
 

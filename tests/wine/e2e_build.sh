@@ -1,0 +1,13 @@
+#!/bin/bash
+# Prints the build folder whose Tempvaro.exe the end-to-end tests and run.sh should start: the 32-bit release build,
+# as users get it, where this machine runs 32-bit x86 programs and has 32-bit Wine; else the x86-64 build.
+# Says on standard error which one and why.
+root=$(cd "$(dirname "$0")/../.." && pwd)
+if "$root/scripts/runs_i386.sh" && [ -e /usr/lib/i386-linux-gnu/wine/i386-windows/ntdll.dll ]; then
+    echo "e2e: exercising build/windows-x86/Tempvaro.exe, the shipped 32-bit build" >&2
+    echo "$root/build/windows-x86"
+else
+    echo "e2e: exercising build/windows-x64/Tempvaro.exe; the shipped 32-bit build was NOT exercised:" \
+        "this machine cannot run 32-bit x86 programs under Wine" >&2
+    echo "$root/build/windows-x64"
+fi
