@@ -1,5 +1,6 @@
 #!/bin/bash
 # Builds Tempvaro and runs it under Wine against fake time servers on loopback; nothing leaves the machine.
+# It runs the 32-bit release build where this machine can, else the x86-64 build, and says which.
 # With a local $DISPLAY the window shows there until it is closed; without one it runs on a virtual display, and
 # the screenshot and the three status panes are saved and printed.
 # Set TEMPVARO_SKIP_SETUP=1 to leave out the package set-up on later runs.
@@ -17,8 +18,14 @@ fi
 jobs=$(nproc)
 cmake --preset windows-x86 >/dev/null
 cmake --build --preset windows-x86 -j"$jobs"
-cmake --preset windows-x64 >/dev/null
-cmake --build --preset windows-x64 -j"$jobs" --target Tempvaro window_probe
+# The release build as users get it, where this machine can run 32-bit programs; else the x86-64 build.
+build_dir=$(tests/wine/e2e_build.sh 2> >(sed 's/^e2e: exercising/run.sh: running/' >&2))
+if [ "$build_dir" != "$PWD/build/windows-x86" ]; then
+    cmake --preset windows-x64 >/dev/null
+    cmake --build --preset windows-x64 -j"$jobs" --target Tempvaro window_probe
+fi
+export TEMPVARO_EXE=$build_dir/Tempvaro.exe TEMPVARO_PROBE=$build_dir/tests/tools/window_probe.exe
+export TEMPVARO_SCREENSHOTS=$build_dir/screenshots
 
 # The demo itself, run by Python inside the namespace with the test harness and fake servers.
 read -r -d '' demo <<'PY' || true
