@@ -20,16 +20,22 @@ password=${TEMPVARO_SIGN_PASSWORD-}
 dist=$(realpath -m "${TEMPVARO_DIST:-dist}")
 [ -n "${TEMPVARO_SKIP_SETUP:-}" ] || scripts/setup.sh
 
-version=$(sed -n 's/^project(Tempvaro VERSION \([0-9]*\.[0-9]*\).*/\1/p' CMakeLists.txt)
-build_number=${version/./}
-cmake --preset windows-x86 >/dev/null
+cmake --preset windows-x86 -UTEMPVARO_VERSION >/dev/null
 cmake --build --preset windows-x86 -j"$(nproc)" --target Tempvaro >/dev/null
+version=$(sed -n 's/^#define TEMPVARO_VERSION_TEXT "\(.*\)"$/\1/p' build/windows-x86/generated/version.h)
+build_number=$(sed -n 's/^#define TEMPVARO_BUILD_NUMBER \([0-9]*\)$/\1/p' build/windows-x86/generated/version.h)
 scripts/check_release.sh build/windows-x86/Tempvaro.exe
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 signed=$work/Tempvaro.exe
-sign_options=(-pkcs12 "$certificate" -readpass - -h sha256 -n Tempvaro)
+# The password goes through standard input; an empty one is given as none (neither tool reads an empty input).
+sign_options=(-pkcs12 "$certificate" -h sha256 -n Tempvaro)
+passin=(-passin pass:)
+if [ -n "$password" ]; then
+    sign_options+=(-readpass -)
+    passin=(-passin stdin)
+fi
 if [ -n "${TEMPVARO_TIMESTAMP_URL:-}" ]; then
     sign_options+=(-ts "$TEMPVARO_TIMESTAMP_URL")
 fi
@@ -37,7 +43,7 @@ printf '%s' "$password" | osslsigncode sign "${sign_options[@]}" -in build/windo
     >/dev/null
 
 # Verify against the system's roots plus the certificates the PKCS#12 file carries (a test publisher is its own root).
-printf '%s' "$password" | openssl pkcs12 -in "$certificate" -nokeys -passin stdin -out "$work/chain.pem"
+printf '%s' "$password" | openssl pkcs12 -in "$certificate" -nokeys "${passin[@]}" -out "$work/chain.pem"
 cat /etc/ssl/certs/ca-certificates.crt "$work/chain.pem" >"$work/roots.pem"
 if ! osslsigncode verify -in "$signed" -CAfile "$work/roots.pem" >"$work/verify.log" 2>&1; then
     cat "$work/verify.log" >&2

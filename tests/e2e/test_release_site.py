@@ -1,0 +1,112 @@
+"""End-to-end test of a release as the vendor publishes it: scripts/release.sh signs the build with a test publisher
+made for the run, nginx serves its update-site/ as it stands, and an older build of the program, signed by the same
+publisher, finds the release, downloads it byte for byte, offers it and starts it."""
+
+import os
+import pathlib
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+from . import harness, real_servers
+
+VENDOR_ADDRESS = "127.0.0.20"
+SITE_FOLDER = "soft/Chronvik"
+OFFER_TITLE = "更新提示"
+IDYES = 6
+IDNO = 7
+OLDER_VERSION = "3.0"
+# Probe, download and signature check, with Wine's start-up.
+OFFER_TIMEOUT = 40
+
+display = None
+release = None
+
+
+def make_publisher_file(directory):
+    """A self-signed code-signing certificate and its key in a PKCS#12 file with an empty password."""
+    key, certificate, bundle = directory / "publisher.key", directory / "publisher.crt", directory / "publisher.p12"
+    quiet = {"check": True, "stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-subj", "/CN=Tempvaro Release Test Publisher/O=Tempvaro Tests",
+                    "-addext", "extendedKeyUsage=codeSigning", "-keyout", str(key), "-out", str(certificate)], **quiet)
+    subprocess.run(["openssl", "pkcs12", "-export", "-inkey", str(key), "-in", str(certificate),
+                    "-passout", "pass:", "-out", str(bundle)], **quiet)
+    return key, certificate, bundle
+
+
+class Release:
+    """dist/ made by scripts/release.sh, and an older build of the same sources signed by the same publisher."""
+
+    def __init__(self):
+        self.directory = pathlib.Path(tempfile.mkdtemp(prefix="tempvaro-release-"))
+        key, certificate, bundle = make_publisher_file(self.directory)
+        self.dist = self.directory / "dist"
+        subprocess.run([str(harness.ROOT / "scripts" / "release.sh"), str(bundle)], check=True,
+                       stdout=subprocess.DEVNULL,
+                       env=dict(os.environ, TEMPVARO_DIST=str(self.dist), TEMPVARO_SKIP_SETUP="1",
+                                TEMPVARO_SIGN_PASSWORD=""))
+        self.site = self.dist / "update-site"
+        self.published = self.site / SITE_FOLDER / "Chronvik.exe"
+        self.older = self.directory / "Tempvaro.exe"
+        build = self.directory / "older-build"
+        subprocess.run(["cmake", "-S", str(harness.ROOT), "-B", str(build),
+                        "--toolchain", str(harness.ROOT / "cmake" / "mingw-i686.cmake"),
+                        "-DCMAKE_BUILD_TYPE=MinSizeRel", "-DBUILD_TESTING=OFF", f"-DTEMPVARO_VERSION={OLDER_VERSION}"],
+                       check=True, stdout=subprocess.DEVNULL)
+        subprocess.run(["cmake", "--build", str(build), "-j2", "--target", "Tempvaro"], check=True,
+                       stdout=subprocess.DEVNULL)
+        subprocess.run(["osslsigncode", "sign", "-certs", str(certificate), "-key", str(key), "-n", "Tempvaro",
+                        "-in", str(build / "Tempvaro.exe"), "-out", str(self.older)],
+                       check=True, stdout=subprocess.DEVNULL)
+
+    def remove(self):
+        shutil.rmtree(self.directory, ignore_errors=True)
+
+
+def setUpModule():
+    global display, release
+    harness.check_isolation()
+    if harness.image_machine(harness.EXE) != "x86":
+        raise unittest.SkipTest("the release is a 32-bit build, which this machine cannot run")
+    release = Release()
+    display = harness.VirtualDisplay().start()
+
+
+def tearDownModule():
+    if display is not None:
+        display.stop()
+    if release is not None:
+        release.remove()
+
+
+class PublishedReleaseTest(unittest.TestCase):
+
+    def setUp(self):
+        self.site = real_servers.NginxSite(VENDOR_ADDRESS, release.site).start()
+        self.addCleanup(self.site.stop)
+        self.program = harness.Program(display, exe=release.older)
+        self.addCleanup(self.program.stop)
+        self.program.start().wait_window()
+        harness.wait_until(lambda: harness.count_windows(display, OFFER_TITLE, visible_only=True) == 1,
+                           OFFER_TIMEOUT, "the update offer")
+        self.downloaded = self.program.workdir / "Chronvik.exe"
+
+    def test_the_published_build_is_fetched_whole_and_started_on_yes(self):
+        self.assertEqual(self.downloaded.read_bytes(), release.published.read_bytes())
+        self.assertEqual(self.site.requests(), [f"GET /{SITE_FOLDER}/Chronvik.asp?id=711 HTTP/1.1",
+                                                f"GET /{SITE_FOLDER}/Chronvik.exe HTTP/1.1"])
+        self.program.command(IDYES, title=OFFER_TITLE)
+        # The new build is the real program: a second main window, under its own file name and so its own mutex.
+        windows = harness.wait_until(
+            lambda: [w for w in harness.list_windows(display) if w["title"] == harness.MAIN_TITLE
+                     and w["pid"] != self.program.win_pid], 30, "the new build's window")
+        self.addCleanup(harness.run_probe, display, "close", "--pid", str(windows[0]["pid"]))
+        self.assertTrue(self.program.running())
+
+    def test_no_leaves_the_build_and_starts_nothing(self):
+        self.program.command(IDNO, title=OFFER_TITLE)
+        harness.wait_until(lambda: harness.count_windows(display, OFFER_TITLE) == 0, 10, "the offer to close")
+        self.assertEqual(self.downloaded.read_bytes(), release.published.read_bytes())
+        self.assertEqual(harness.count_windows(display, harness.MAIN_TITLE), 1)
