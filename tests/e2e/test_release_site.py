@@ -24,16 +24,23 @@ display = None
 release = None
 
 
-def make_publisher_file(directory):
-    """A self-signed code-signing certificate and its key in a PKCS#12 file with an empty password."""
-    key, certificate, bundle = directory / "publisher.key", directory / "publisher.crt", directory / "publisher.p12"
+def make_publisher_file(directory, usage="codeSigning"):
+    """A self-signed certificate for `usage` and its key in a PKCS#12 file with an empty password."""
+    key, certificate, bundle = (directory / f"{usage}.key", directory / f"{usage}.crt", directory / f"{usage}.p12")
     quiet = {"check": True, "stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
     subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
                     "-subj", "/CN=Tempvaro Release Test Publisher/O=Tempvaro Tests",
-                    "-addext", "extendedKeyUsage=codeSigning", "-keyout", str(key), "-out", str(certificate)], **quiet)
+                    "-addext", f"extendedKeyUsage={usage}", "-keyout", str(key), "-out", str(certificate)], **quiet)
     subprocess.run(["openssl", "pkcs12", "-export", "-inkey", str(key), "-in", str(certificate),
                     "-passout", "pass:", "-out", str(bundle)], **quiet)
     return key, certificate, bundle
+
+
+def run_release(bundle, dist):
+    return subprocess.run([str(harness.ROOT / "scripts" / "release.sh"), str(bundle)], stdout=subprocess.DEVNULL,
+                          stderr=subprocess.PIPE, text=True,
+                          env=dict(os.environ, TEMPVARO_DIST=str(dist), TEMPVARO_SKIP_SETUP="1",
+                                   TEMPVARO_SIGN_PASSWORD=""))
 
 
 class Release:
@@ -43,10 +50,7 @@ class Release:
         self.directory = pathlib.Path(tempfile.mkdtemp(prefix="tempvaro-release-"))
         key, certificate, bundle = make_publisher_file(self.directory)
         self.dist = self.directory / "dist"
-        subprocess.run([str(harness.ROOT / "scripts" / "release.sh"), str(bundle)], check=True,
-                       stdout=subprocess.DEVNULL,
-                       env=dict(os.environ, TEMPVARO_DIST=str(self.dist), TEMPVARO_SKIP_SETUP="1",
-                                TEMPVARO_SIGN_PASSWORD=""))
+        run_release(bundle, self.dist).check_returncode()
         self.site = self.dist / "update-site"
         self.published = self.site / SITE_FOLDER / "Chronvik.exe"
         self.older = self.directory / "Tempvaro.exe"
@@ -110,3 +114,16 @@ class PublishedReleaseTest(unittest.TestCase):
         harness.wait_until(lambda: harness.count_windows(display, OFFER_TITLE) == 0, 10, "the offer to close")
         self.assertEqual(self.downloaded.read_bytes(), release.published.read_bytes())
         self.assertEqual(harness.count_windows(display, harness.MAIN_TITLE), 1)
+
+
+class RefusedReleaseTest(unittest.TestCase):
+
+    def test_a_signature_windows_would_refuse_is_never_published(self):
+        # Signed with a web server's certificate: the signature is there, but it does not verify for code.
+        directory = pathlib.Path(tempfile.mkdtemp(prefix="tempvaro-release-"))
+        self.addCleanup(shutil.rmtree, directory, ignore_errors=True)
+        _, _, bundle = make_publisher_file(directory, usage="serverAuth")
+        result = run_release(bundle, directory / "dist")
+        self.assertNotEqual(result.returncode, 0)
+        self.assertIn("nothing is published", result.stderr)
+        self.assertFalse((directory / "dist").exists())
