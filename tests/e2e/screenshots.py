@@ -1,0 +1,42 @@
+"""Takes the README's screenshots (not a test): the release build's main window after a clock check, and its About
+box, on a virtual display. Run inside tests/wine/run_isolated.sh by scripts/screenshots.sh."""
+
+import shutil
+import sys
+
+from . import harness
+from .fake_time_server import TimeServers
+
+DOCS = harness.ROOT / "docs"
+ID_ABOUT = 40003
+ABOUT_TITLE = "帮助"
+CONNECTING = "正在连接时间服务器......"
+
+
+def main():
+    harness.check_isolation()
+    display = harness.VirtualDisplay().start()
+    try:
+        with TimeServers() as servers:
+            servers[1].answer(-5)  # the machine 5 s fast, as a typical first check finds it
+            program = harness.Program(display)
+            try:
+                program.start().wait_window()
+                program.wait_panes(lambda p: len(p) == 3 and p[1] and p[2] not in ("", CONNECTING), 30,
+                                   "the clock check")
+                shutil.copyfile(display.screenshot(harness.SCREENSHOTS / "main-window.png"), DOCS / "main-window.png")
+                program.command(ID_ABOUT)
+                harness.wait_until(lambda: harness.count_windows(display, ABOUT_TITLE, visible_only=True), 10,
+                                   "the About box")
+                shot = display.screenshot(harness.SCREENSHOTS / "about.png", title=ABOUT_TITLE)
+                shutil.copyfile(shot, DOCS / "about.png")
+            finally:
+                program.stop()
+    finally:
+        display.stop()
+    print(f"screenshots: {DOCS / 'main-window.png'} and {DOCS / 'about.png'} from {harness.EXE}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
