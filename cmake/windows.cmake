@@ -18,14 +18,16 @@ add_library(tempvaro_core STATIC
     time/time_client.cpp
     time/clock_tasks.cpp
     app/app_shell.cpp
-    settings/autorun.cpp
+    settings/logon_start.cpp
+    settings/program_guard.cpp
     settings/settings.cpp
     update/publisher_check.cpp
     update/update_checker_win32.cpp
     update/update_task.cpp)
 tempvaro_options(tempvaro_core)
 target_compile_options(tempvaro_core PRIVATE ${PRODUCT_FLAGS})
-target_link_libraries(tempvaro_core PUBLIC ws2_32 advapi32 shell32 wintrust crypt32)
+# taskschd is MinGW's static library of the Task Scheduler's interface ids, not an import library.
+target_link_libraries(tempvaro_core PUBLIC ws2_32 advapi32 shell32 ole32 oleaut32 taskschd wintrust crypt32)
 
 add_executable(Tempvaro WIN32 app/main.cpp app/main_dialog.cpp app/about/about_dialog.cpp res/tempvaro.rc)
 tempvaro_options(Tempvaro)
