@@ -6,7 +6,7 @@ dump=$(i686-w64-mingw32-objdump -p "$exe")
 fail=0
 grep -q '^Magic[[:space:]]*010b' <<<"$dump" || { echo "check_release: $exe is not a 32-bit image"; fail=1; }
 grep -q '^Subsystem[[:space:]]*00000002' <<<"$dump" || { echo "check_release: $exe is not a GUI program"; fail=1; }
-system_dlls='^(kernel32|user32|gdi32|comctl32|ws2_32|advapi32|shell32|shlwapi|wintrust|crypt32|msvcrt)\.dll$'
+system_dlls='^(kernel32|user32|gdi32|comctl32|ws2_32|advapi32|shell32|shlwapi|ole32|oleaut32|wintrust|crypt32|msvcrt)\.dll$'
 while read -r dll; do
     if ! grep -qiE "$system_dlls" <<<"$dll"; then
         echo "check_release: $exe imports $dll, which is not a Windows system library"

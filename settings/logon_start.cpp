@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <taskschd.h>
+#include <wchar.h>
 
 #include "platform/owned_handle.h"
 #include "platform/program_path_win32.h"
@@ -112,27 +113,19 @@ bool CurrentUserId(wchar_t *userId, DWORD size) {
     SID_NAME_USE use;
     if (!LookupAccountSidW(nullptr, info.user.User.Sid, name, &nameSize, domain, &domainSize, &use))
         return false;
-    if (nameSize + domainSize + 2 > size)
+    if (domainSize + 1 + nameSize >= size)
         return false;
-    lstrcpyW(userId, domain);
-    if (domainSize > 0)
-        lstrcatW(userId, L"\\");
-    lstrcatW(userId, name);
+    wmemcpy(userId, domain, domainSize);
+    userId[domainSize] = L'\\';
+    wmemcpy(userId + domainSize + 1, name, nameSize + 1);
     return true;
 }
 
 // An earlier build started the program from the Run key, which Windows ignores for an elevated program; a value
 // left there is a dead entry.
 bool RemoveOldRunValue(const wchar_t *programPath) {
-    HKEY key = nullptr;
-    const LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE, &key);
-    if (opened == ERROR_FILE_NOT_FOUND)
-        return true;
-    if (opened != ERROR_SUCCESS)
-        return false;
-    const LONG deleted = RegDeleteValueW(key, FileNamePart(programPath));
-    RegCloseKey(key);
-    return deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND;
+    const LONG status = RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kRunKey, FileNamePart(programPath));
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
 }
 
 } // namespace

@@ -10,39 +10,39 @@ namespace {
 // The trigger and the principal name the user: a log-on trigger without one fires at every user's log-on.
 // InteractiveToken runs the program in the user's session, HighestAvailable with the user's full token; PT0S is
 // no time limit.
-const wchar_t kTaskStart[] = L"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n"
-                             L"<Task version=\"1.2\" xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">\n"
-                             L"  <Triggers>\n"
-                             L"    <LogonTrigger>\n"
-                             L"      <Enabled>true</Enabled>\n"
-                             L"      <UserId>";
-const wchar_t kTriggerEnd[] = L"</UserId>\n"
-                              L"    </LogonTrigger>\n"
-                              L"  </Triggers>\n"
-                              L"  <Principals>\n"
-                              L"    <Principal id=\"Author\">\n"
-                              L"      <UserId>";
-const wchar_t kPrincipalEnd[] = L"</UserId>\n"
-                                L"      <LogonType>InteractiveToken</LogonType>\n"
-                                L"      <RunLevel>HighestAvailable</RunLevel>\n"
-                                L"    </Principal>\n"
-                                L"  </Principals>\n"
-                                L"  <Settings>\n"
-                                L"    <MultipleInstancesPolicy>IgnoreNew</MultipleInstancesPolicy>\n"
-                                L"    <DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>\n"
-                                L"    <StopIfGoingOnBatteries>false</StopIfGoingOnBatteries>\n"
-                                L"    <ExecutionTimeLimit>PT0S</ExecutionTimeLimit>\n"
-                                L"    <Enabled>true</Enabled>\n"
-                                L"  </Settings>\n"
-                                L"  <Actions Context=\"Author\">\n"
-                                L"    <Exec>\n"
-                                L"      <Command>";
-const wchar_t kCommandEnd[] = L"</Command>\n"
-                              L"      <WorkingDirectory>";
-const wchar_t kTaskEnd[] = L"</WorkingDirectory>\n"
-                           L"    </Exec>\n"
-                           L"  </Actions>\n"
-                           L"</Task>\n";
+const char kTaskStart[] = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n"
+                          "<Task version=\"1.2\" xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">\n"
+                          "<Triggers>\n"
+                          "<LogonTrigger>\n"
+                          "<Enabled>true</Enabled>\n"
+                          "<UserId>";
+const char kTriggerEnd[] = "</UserId>\n"
+                           "</LogonTrigger>\n"
+                           "</Triggers>\n"
+                           "<Principals>\n"
+                           "<Principal id=\"Author\">\n"
+                           "<UserId>";
+const char kPrincipalEnd[] = "</UserId>\n"
+                             "<LogonType>InteractiveToken</LogonType>\n"
+                             "<RunLevel>HighestAvailable</RunLevel>\n"
+                             "</Principal>\n"
+                             "</Principals>\n"
+                             "<Settings>\n"
+                             "<MultipleInstancesPolicy>IgnoreNew</MultipleInstancesPolicy>\n"
+                             "<DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>\n"
+                             "<StopIfGoingOnBatteries>false</StopIfGoingOnBatteries>\n"
+                             "<ExecutionTimeLimit>PT0S</ExecutionTimeLimit>\n"
+                             "<Enabled>true</Enabled>\n"
+                             "</Settings>\n"
+                             "<Actions Context=\"Author\">\n"
+                             "<Exec>\n"
+                             "<Command>";
+const char kCommandEnd[] = "</Command>\n"
+                           "<WorkingDirectory>";
+const char kTaskEnd[] = "</WorkingDirectory>\n"
+                        "</Exec>\n"
+                        "</Actions>\n"
+                        "</Task>\n";
 
 // Appends to a fixed buffer; once something does not fit, nothing more is written and the result is false.
 class XmlWriter {
@@ -54,28 +54,29 @@ public:
             fits_ = false;
     }
 
-    void Text(const wchar_t *text) {
-        for (; *text != L'\0'; ++text)
-            Character(*text);
+    // The fixed text is ASCII, kept in narrow characters to keep the program small.
+    void Text(const char *text) {
+        for (; *text != '\0'; ++text)
+            Character(static_cast<wchar_t>(*text));
     }
     // Element content: the five characters with a meaning in XML become entities.
     void Escaped(const wchar_t *text) {
         for (; *text != L'\0'; ++text) {
             switch (*text) {
             case L'&':
-                Text(L"&amp;");
+                Text("&amp;");
                 break;
             case L'<':
-                Text(L"&lt;");
+                Text("&lt;");
                 break;
             case L'>':
-                Text(L"&gt;");
+                Text("&gt;");
                 break;
             case L'"':
-                Text(L"&quot;");
+                Text("&quot;");
                 break;
             case L'\'':
-                Text(L"&apos;");
+                Text("&apos;");
                 break;
             default:
                 Character(*text);
