@@ -1,5 +1,4 @@
-// The log-on start: a scheduled task that runs the program with the highest privileges when the user logs on. A
-// Run value cannot do it: Windows does not start a program that asks for elevation from the Run key.
+// The log-on start: a scheduled task that runs the program with the highest privileges when the user logs on.
 #include "settings/logon_start.h"
 
 #include <windows.h>
@@ -121,8 +120,8 @@ bool CurrentUserId(wchar_t *userId, DWORD size) {
     return true;
 }
 
-// An earlier build started the program from the Run key, which Windows ignores for an elevated program; a value
-// left there is a dead entry.
+// An earlier build started the program from the Run key, which Windows does not do for a program that asks for
+// elevation; a value left there is a dead entry.
 bool RemoveOldRunValue(const wchar_t *programPath) {
     const LONG status = RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kRunKey, FileNamePart(programPath));
     return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;

@@ -1,5 +1,4 @@
-// Whether a user's own programs could change the program file: the log-on task starts it elevated and without a
-// prompt, so a file they could replace would hand them administrator rights.
+// Whether the user's own programs could change the program file, which the log-on task starts elevated.
 #include "settings/program_guard.h"
 
 #include "platform/owned_handle.h"
@@ -13,7 +12,7 @@ const SECURITY_INFORMATION kDescriptorParts =
     OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
 // Far more than the descriptor of any ordinary file or folder; a larger one is treated as changeable.
 const DWORD kDescriptorSize = 8192;
-// The limited token holds no privileges, but a linked token may hold a few that AccessCheck reports.
+// Room for the privileges that AccessCheck reports having used; a limited token holds only a few.
 const DWORD kReportedPrivileges = 8;
 
 bool FileMayBeChanged(HANDLE token, const wchar_t *path) {
