@@ -15,8 +15,6 @@ public:
     // The one way to write a pane, with a stored interface text; carried out by the window's thread, so safe from
     // any worker.
     void SetPaneText(int pane, const char *text);
-    // Adds (mode 1) or removes (mode 0) the log-on start; returns 1 on success.
-    int SetAutoRun(int mode);
     // Minimises the main window as soon as it is first shown. A modal dialog is shown normally once its message
     // loop first goes idle, which would undo a minimise made while it is being created.
     void MinimiseWhenShown() { minimiseWhenShown_ = true; }

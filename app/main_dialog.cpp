@@ -18,7 +18,8 @@ void OnInitDialog(HWND window) {
     g_appShell.SetWindowIcon(window, IDI_MAIN);
     StartTask(UpdateTask, nullptr);
     g_appShell.CreateStatusBar(window);
-    ApplySettings(window);
+    if (ApplySettings(window))
+        g_appShell.MinimiseWhenShown();
     StartTask(StartupCheckTask, nullptr);
     SetTimer(window, kClockTimer, kClockPeriodMs, nullptr);
 }

@@ -1,10 +1,10 @@
 // The three options of the main window, kept in NetTimeConfig.ini beside the program.
 #include "settings/settings.h"
 
-#include "app/app_shell.h"
 #include "platform/interface_text.h"
 #include "platform/program_path_win32.h"
 #include "res/resource.h"
+#include "settings/logon_start.h"
 #include "time/clock_tasks.h"
 
 namespace {
@@ -51,7 +51,7 @@ bool IsTicked(HWND window, int checkBox) {
 
 } // namespace
 
-void ApplySettings(HWND window) {
+bool ApplySettings(HWND window) {
     const SettingsFile file;
     ApplyCheckBox(window, IDC_AUTORUN, file.Read(kAutoRunKey));
 
@@ -62,15 +62,14 @@ void ApplySettings(HWND window) {
 
     const int minimized = file.Read(kMinimizedKey);
     ApplyCheckBox(window, IDC_MINIMIZED, minimized);
-    if (minimized == 1)
-        g_appShell.MinimiseWhenShown();
+    return minimized == 1;
 }
 
 bool WriteSettings(HWND window) {
     const SettingsFile file;
     const bool autoRun = IsTicked(window, IDC_AUTORUN);
     // AutoRun keeps its old value when the log-on start could not be changed, so the box keeps telling the truth.
-    bool saved = g_appShell.SetAutoRun(autoRun ? 1 : 0) == 1;
+    bool saved = SetAutoRun(autoRun ? 1 : 0) == 1;
     if (saved)
         saved = file.Write(kAutoRunKey, autoRun);
     saved = file.Write(kAutoSetTimeKey, IsTicked(window, IDC_AUTOSYNC)) && saved;

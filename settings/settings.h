@@ -3,8 +3,8 @@
 
 #include <windows.h>
 
-// Ticks the boxes as the file says; may start the automatic set and minimise the window.
-void ApplySettings(HWND window);
+// Ticks the boxes as the file says and may start the automatic set; true when the window is to start minimised.
+bool ApplySettings(HWND window);
 // Writes the boxes to the file and registers or removes the log-on start; false when any of it failed. What can be
 // written is written even so.
 bool WriteSettings(HWND window);

@@ -1,10 +1,9 @@
-// The program's file name, its directory, files beside it, and the Run value's command line.
+// The program's file name, its directory and files beside it.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "platform/program_path.h"
-#include "settings/run_command.h"
 
 namespace {
 
@@ -20,13 +19,6 @@ std::wstring Directory(const wchar_t *program) {
     if (!DirectoryPart(program, path, kPathSize))
         return L"<does not fit>";
     return path;
-}
-
-std::wstring RunCommand(const wchar_t *program, size_t size = 262) {
-    wchar_t command[262];
-    if (!FormatRunCommand(program, command, size))
-        return L"<does not fit>";
-    return command;
 }
 
 } // namespace
@@ -56,11 +48,4 @@ TEST(ProgramPath, RefusesAPathThatDoesNotFit) {
     const std::wstring program = directory + L"\\Tempvaro.exe";
     EXPECT_EQ(Beside(program.c_str(), L"NetTimeConfig.ini", 255), directory + L"\\NetTimeConfig.ini"); // 254 + zero
     EXPECT_EQ(Beside(program.c_str(), L"NetTimeConfig.ini", 254), L"<does not fit>");
-}
-
-TEST(RunCommand, QuotesOnlyAPathWithBlanks) {
-    EXPECT_EQ(RunCommand(L"C:\\Tools\\Tempvaro.exe"), L"C:\\Tools\\Tempvaro.exe");
-    EXPECT_EQ(RunCommand(L"C:\\Program Files\\Tempvaro\\Tempvaro.exe"), L"\"C:\\Program Files\\Tempvaro\\Tempvaro.exe\"");
-    EXPECT_EQ(RunCommand(L"C:\\A B\\T.exe", 14), L"<does not fit>"); // the quotes need room too
-    EXPECT_EQ(RunCommand(L"C:\\A B\\T.exe", 15), L"\"C:\\A B\\T.exe\"");
 }

@@ -1,14 +1,19 @@
-// The settings file beside the program and the log-on start in the Run key, read back without the code under test.
+// The settings file beside the program, the log-on task and the check that guards it, read back without the code
+// under test: the file and the task's stored definition as they are on disk.
 #include <gtest/gtest.h>
 
 #include <windows.h>
+
+#include <sddl.h>
 
 #include <fstream>
 #include <sstream>
 #include <string>
 
-#include "app/app_shell.h"
+#include "platform/owned_handle.h"
 #include "res/resource.h"
+#include "settings/logon_start.h"
+#include "settings/program_guard.h"
 #include "settings/settings.h"
 
 namespace {
@@ -18,6 +23,12 @@ const char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 std::string ProgramPath() {
     char path[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, path, sizeof path);
+    return path;
+}
+
+std::wstring WideProgramPath() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
     return path;
 }
 
@@ -39,12 +50,34 @@ std::string RunValue() {
     return status == ERROR_SUCCESS ? data : "<absent>";
 }
 
+// What an earlier build wrote for the log-on start.
+void SetRunValue() {
+    const std::string path = ProgramPath();
+    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kRunKey, ProgramName().c_str(), REG_SZ, path.c_str(),
+                              static_cast<DWORD>(path.size() + 1)),
+              ERROR_SUCCESS);
+}
+
 void DeleteRunValue() {
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
         RegDeleteValueA(key, ProgramName().c_str());
         RegCloseKey(key);
     }
+}
+
+// The task's definition as the Task Scheduler stored it in System32\Tasks, or "<absent>".
+std::string StoredTask() {
+    char system[MAX_PATH] = {};
+    GetSystemDirectoryA(system, MAX_PATH);
+    char name[MAX_PATH] = {};
+    WideCharToMultiByte(CP_ACP, 0, kLogonTaskName, -1, name, MAX_PATH, nullptr, nullptr);
+    std::ifstream in(std::string(system) + "\\Tasks\\" + name, std::ios::binary);
+    if (!in)
+        return "<absent>";
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 // The file's lines without carriage returns, joined with '\n'.
@@ -70,6 +103,7 @@ protected:
     void SetUp() override {
         RemoveSettingsFile();
         DeleteRunValue();
+        ASSERT_TRUE(RemoveLogonTask());
         window_ = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 300, 200, nullptr, nullptr, nullptr, nullptr);
         ASSERT_NE(window_, nullptr);
         for (int id : {IDC_AUTOSYNC, IDC_AUTORUN, IDC_MINIMIZED})
@@ -80,6 +114,7 @@ protected:
         DestroyWindow(window_);
         RemoveSettingsFile();
         DeleteRunValue();
+        RemoveLogonTask();
     }
     static void RemoveSettingsFile() {
         DeleteFileA(SettingsPath().c_str());
@@ -94,25 +129,18 @@ protected:
 } // namespace
 
 TEST_F(SettingsTest, NoFileLeavesEverythingAsItWas) {
-    ApplySettings(window_);
+    EXPECT_FALSE(ApplySettings(window_));
     EXPECT_FALSE(Ticked(IDC_AUTORUN));
     EXPECT_FALSE(Ticked(IDC_AUTOSYNC));
     EXPECT_FALSE(Ticked(IDC_MINIMIZED));
-    EXPECT_FALSE(IsIconic(window_));
 }
 
 TEST_F(SettingsTest, OnesTickTheBoxesAndMinimise) {
     WriteFileText(SettingsPath(), "[Config]\r\nAutoRun=1\r\nAutoSetTime=1\r\nAutoXiao=1\r\n");
-    ApplySettings(window_);
+    EXPECT_TRUE(ApplySettings(window_)) << "the window is to start minimised";
     EXPECT_TRUE(Ticked(IDC_AUTORUN));
     EXPECT_TRUE(Ticked(IDC_AUTOSYNC));
     EXPECT_TRUE(Ticked(IDC_MINIMIZED));
-    // The window is minimised once it is first shown, as the main window's handler reports it.
-    g_appShell.OnShowWindow(window_, true);
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-        DispatchMessageA(&message);
-    EXPECT_TRUE(IsIconic(window_));
 }
 
 TEST_F(SettingsTest, ZerosUntickAndOtherValuesLeaveTheBoxAlone) {
@@ -120,20 +148,18 @@ TEST_F(SettingsTest, ZerosUntickAndOtherValuesLeaveTheBoxAlone) {
         Tick(id, true);
     // A lower-case header names the same section; a 2 and a missing key change nothing.
     WriteFileText(SettingsPath(), "[config]\r\nAutoRun=0\r\nAutoSetTime=2\r\n");
-    ApplySettings(window_);
+    EXPECT_FALSE(ApplySettings(window_));
     EXPECT_FALSE(Ticked(IDC_AUTORUN));
     EXPECT_TRUE(Ticked(IDC_AUTOSYNC));
     EXPECT_TRUE(Ticked(IDC_MINIMIZED));
-    EXPECT_FALSE(IsIconic(window_));
 }
 
 TEST_F(SettingsTest, ANewFileHoldsTheThreeKeysInOrder) {
-    for (int id : {IDC_AUTORUN, IDC_AUTOSYNC, IDC_MINIMIZED})
-        Tick(id, true);
+    Tick(IDC_AUTOSYNC, true);
+    Tick(IDC_MINIMIZED, true);
     EXPECT_TRUE(WriteSettings(window_));
-    EXPECT_EQ(ReadFileText(SettingsPath()), "[Config]\nAutoRun=1\nAutoSetTime=1\nAutoXiao=1\n");
+    EXPECT_EQ(ReadFileText(SettingsPath()), "[Config]\nAutoRun=0\nAutoSetTime=1\nAutoXiao=1\n");
 
-    Tick(IDC_AUTORUN, false);
     Tick(IDC_MINIMIZED, false);
     EXPECT_TRUE(WriteSettings(window_));
     EXPECT_EQ(ReadFileText(SettingsPath()), "[Config]\nAutoRun=0\nAutoSetTime=1\nAutoXiao=0\n");
@@ -156,23 +182,89 @@ TEST_F(SettingsTest, AFileThatCannotBeWrittenIsAFailure) {
     ASSERT_TRUE(CreateDirectoryA(SettingsPath().c_str(), nullptr)); // a directory in the file's place
     Tick(IDC_AUTOSYNC, true);
     EXPECT_FALSE(WriteSettings(window_));
-    EXPECT_EQ(RunValue(), "<absent>");
 }
 
-TEST_F(SettingsTest, TheRunValueFollowsTheBox) {
-    const std::string path = ProgramPath();
-    const std::string expected = path.find(' ') == std::string::npos ? path : "\"" + path + "\"";
-    Tick(IDC_AUTORUN, true);
-    EXPECT_TRUE(WriteSettings(window_));
-    EXPECT_EQ(RunValue(), expected);
-
-    Tick(IDC_AUTORUN, false);
-    EXPECT_TRUE(WriteSettings(window_));
-    EXPECT_EQ(RunValue(), "<absent>");
-
-    // Unticking again, with no value left to remove, is still what the user asked for.
+TEST_F(SettingsTest, TheTaskIsReplacedAndUntickingRemovesItAndAnOldRunValue) {
+    ASSERT_TRUE(RegisterLogonTask(WideProgramPath().c_str()));
+    ASSERT_TRUE(RegisterLogonTask(WideProgramPath().c_str())) << "registering again replaces the task";
+    // Wine keeps the settings of the definition it was given, but neither its trigger, principal nor action.
+    EXPECT_NE(StoredTask().find("<ExecutionTimeLimit>PT0S</ExecutionTimeLimit>"), std::string::npos) << StoredTask();
+    SetRunValue();
     WriteFileText(SettingsPath(), "[Config]\r\nAutoRun=1\r\n");
-    EXPECT_EQ(g_appShell.SetAutoRun(0), 1);
+
     EXPECT_TRUE(WriteSettings(window_));
+    EXPECT_EQ(StoredTask(), "<absent>");
+    EXPECT_EQ(RunValue(), "<absent>");
     EXPECT_NE(ReadFileText(SettingsPath()).find("AutoRun=0\n"), std::string::npos);
+
+    // Unticking again, with nothing left to remove, is still what the user asked for.
+    EXPECT_EQ(SetAutoRun(0), 1);
+}
+
+TEST_F(SettingsTest, ARefusedLogOnStartKeepsAutoRunAndWritesTheRest) {
+    // The tests run from a folder that the Wine user owns, which its limited token may change.
+    WriteFileText(SettingsPath(), "[Config]\r\nAutoRun=0\r\n");
+    Tick(IDC_AUTORUN, true);
+    Tick(IDC_AUTOSYNC, true);
+    EXPECT_FALSE(WriteSettings(window_));
+    EXPECT_EQ(ReadFileText(SettingsPath()), "[Config]\nAutoRun=0\nAutoSetTime=1\nAutoXiao=0\n");
+}
+
+namespace {
+
+// Whether the running user's limited token may change what the descriptor in `sddl` guards.
+bool LimitedUserMayChange(const std::wstring &sddl) {
+    OwnedHandle process;
+    EXPECT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, process.Out()));
+    const OwnedHandle limited(LimitedToken(process.Get()));
+    EXPECT_NE(limited.Get(), nullptr);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    EXPECT_TRUE(
+        ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+        << "bad SDDL";
+    const bool result = TokenMayChange(limited.Get(), descriptor);
+    LocalFree(descriptor);
+    return result;
+}
+
+std::wstring UserSid() {
+    OwnedHandle process;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, process.Out());
+    BYTE info[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    GetTokenInformation(process.Get(), TokenUser, info, sizeof info, &size);
+    wchar_t *text = nullptr;
+    ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(info)->User.Sid, &text);
+    const std::wstring sid = text ? text : L"<no SID>";
+    LocalFree(text);
+    return sid;
+}
+
+} // namespace
+
+TEST(ProgramGuard, WhatOnlyAdministratorsMayChangeIsSafe) {
+    // As Program Files is: full control for the system, Administrators and the installer, read and run for Users,
+    // and full control for the creator only on what is made inside.
+    EXPECT_FALSE(LimitedUserMayChange(L"O:SYG:SYD:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
+                                      L"(A;OICIIO;GA;;;CO)"));
+    // Changing attributes or reading permissions replaces nothing.
+    EXPECT_FALSE(LimitedUserMayChange(L"O:SYG:SYD:(A;;0x1201a9;;;WD)"));
+}
+
+TEST(ProgramGuard, WritingDeletingOrPermissionsForTheUserIsChangeable) {
+    const wchar_t *const rights[] = {L"FA",
+                                     L"FW",
+                                     L"0x2" /* write data, add file */,
+                                     L"0x4" /* append, add subfolder */,
+                                     L"DT" /* delete child */,
+                                     L"SD" /* delete */,
+                                     L"WD" /* write DAC */,
+                                     L"WO" /* write owner */};
+    for (const wchar_t *right : rights) {
+        EXPECT_TRUE(LimitedUserMayChange(L"O:SYG:SYD:(A;;FA;;;SY)(A;;" + std::wstring(right) + L";;;BU)"))
+            << "Users granted " << std::string(right, right + wcslen(right));
+    }
+    EXPECT_TRUE(LimitedUserMayChange(L"O:SYG:SYD:(A;;FA;;;SY)(A;OICI;FA;;;WD)")) << "Everyone";
+    // The owner may always rewrite the permissions.
+    EXPECT_TRUE(LimitedUserMayChange(L"O:" + UserSid() + L"G:SYD:(A;;FA;;;SY)(A;;0x1200a9;;;WD)")) << "owner";
 }
