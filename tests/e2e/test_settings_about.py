@@ -41,13 +41,13 @@ SAVED = "保存设置完成"
 SAVE_FAILED = "保存设置失败!"
 ABOUT_TITLE = "帮助"
 
-HOMEPAGE = "http://www.tempvaro.example"
-GUESTBOOK = "http://www.tempvaro.example/liuyanban/liuyanban.asp?id=13278"
+HOMEPAGE = "http://tempvaro.test"
+GUESTBOOK = "http://tempvaro.test/liuyanban/liuyanban.asp?id=13278"
 ABOUT_CONTENTS = [
-    ("Button", "访问软件主页http://www.tempvaro.example"),
+    ("Button", "访问软件主页tempvaro.test"),
     ("Static", "当前版本：Tempvaro V3.1"),
     ("Static", "发布日期：2013年10月"),
-    ("Static", "联系邮箱：support@tempvaro.example"),
+    ("Static", "联系邮箱：help@tempvaro.test"),
     ("Button", "关于"),
     ("Button", "说明"),
     ("Static", "1.访问时间服务器需要网络支持"),
