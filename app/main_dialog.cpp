@@ -16,7 +16,7 @@ const UINT kClockPeriodMs = 1000;
 void OnInitDialog(HWND window) {
     g_mainWindow = window;
     g_appShell.SetWindowIcon(window, IDI_MAIN);
-    StartTask(UpdateTask, nullptr);
+    StartTask(UpdateTask, window);
     g_appShell.CreateStatusBar(window);
     ApplySettings(window);
     StartTask(StartupCheckTask, nullptr);

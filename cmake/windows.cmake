@@ -25,7 +25,7 @@ add_library(tempvaro_core STATIC
     update/update_task.cpp)
 tempvaro_options(tempvaro_core)
 target_compile_options(tempvaro_core PRIVATE ${PRODUCT_FLAGS})
-target_link_libraries(tempvaro_core PUBLIC ws2_32 advapi32 shell32 wintrust crypt32)
+target_link_libraries(tempvaro_core PUBLIC ws2_32 advapi32 shell32)
 
 add_executable(Tempvaro WIN32 app/main.cpp app/main_dialog.cpp app/about/about_dialog.cpp res/tempvaro.rc)
 tempvaro_options(Tempvaro)

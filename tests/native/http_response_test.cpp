@@ -92,8 +92,8 @@ TEST(ParseContentLength, MatchesTheNameInAnyCaseOnlyAtALineStart) {
     EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nCONTENT-length:6\r\n\r\n"), 6);
     EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nX-Content-Length: 7\r\nContent-Length: 8\r\n\r\n"), 8);
     EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nX-Content-Length: 7\r\n\r\n"), -1);
-    EXPECT_EQ(Length("HTTP/1.1 200 Content-Length: 9\r\n\r\n"), -1);      // inside the status line
-    EXPECT_EQ(Length("Content-Length: 9\r\n\r\n"), -1);                   // where the status line belongs
+    EXPECT_EQ(Length("HTTP/1.1 200 Content-Length: 9\r\n\r\n"), -1);                  // inside the status line
+    EXPECT_EQ(Length("Content-Length: 9\r\n\r\n"), -1);                               // where the status line belongs
     EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nServer: a\nContent-Length: 9\r\n\r\n"), -1); // a bare line feed
     EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nContent-Lengths: 9\r\n\r\n"), -1);
     EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nContent-Length 9\r\n\r\n"), -1); // no colon
