@@ -3,6 +3,11 @@ enable_language(RC)
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} --codepage=65001 -I${PROJECT_SOURCE_DIR}/res -I${PROJECT_BINARY_DIR}/generated")
 
 set(PRODUCT_FLAGS -fno-exceptions -fno-rtti -ffunction-sections -fdata-sections)
+# 32-bit Windows unwinds through records on the stack, not through tables, and nothing here throws: the DWARF unwind
+# tables gcc writes by default are dead weight in the release program. 64-bit Windows needs its unwind tables.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    list(APPEND PRODUCT_FLAGS -fno-asynchronous-unwind-tables)
+endif()
 add_compile_definitions(WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0600 NOMINMAX)
 add_link_options(-static -static-libgcc -static-libstdc++ -Wl,--gc-sections)
 if(CMAKE_BUILD_TYPE STREQUAL "MinSizeRel")

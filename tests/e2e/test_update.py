@@ -210,8 +210,9 @@ class UpdateTest(unittest.TestCase):
                     f"move /y {windows_path(spare)} {windows_path(target)} & "
                     f"ren {windows_path(target)} gone.exe & del {windows_path(target)}")
         self.windows_command(attempts)
-        self.assertEqual(target.read_bytes(), keys.good.read_bytes())
-        self.assertFalse((program.workdir / "gone.exe").exists())
+        self.assertFalse((program.workdir / "gone.exe").exists(), "renamed")
+        self.assertTrue(target.exists(), "deleted")
+        self.assertEqual(target.read_bytes(), keys.good.read_bytes(), "overwritten")
 
         program.command(IDYES, title=OFFER_TITLE)
         runs = harness.wait_until(self.runs, 15, "the new build to run")
