@@ -74,11 +74,12 @@ int WriteDownload(SocketReader &reader, const wchar_t *target, long length) {
     if (file == INVALID_HANDLE_VALUE)
         return 0;
     const int result = ReceiveBody(reader, file, length);
-    if (result == 0) {
-        FILE_DISPOSITION_INFO disposition = {TRUE};
-        SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
-    }
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    const bool deleted =
+        result == 0 && SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
     CloseHandle(file);
+    if (result == 0 && !deleted) // a file system that cannot delete through the handle
+        DeleteFileW(target);
     return result;
 }
 
