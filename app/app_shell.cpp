@@ -10,7 +10,6 @@
 #include "time/time_client.h"
 
 AppShell g_appShell;
-HWND g_mainWindow = nullptr;
 
 namespace {
 

@@ -26,6 +26,3 @@ private:
 };
 
 extern AppShell g_appShell;
-
-// Written once when the main dialog is created, before any task that reads it starts.
-extern HWND g_mainWindow;

@@ -14,9 +14,8 @@ const UINT_PTR kClockTimer = 1;
 const UINT kClockPeriodMs = 1000;
 
 void OnInitDialog(HWND window) {
-    g_mainWindow = window;
     g_appShell.SetWindowIcon(window, IDI_MAIN);
-    StartTask(UpdateTask, nullptr);
+    StartTask(UpdateTask, window);
     g_appShell.CreateStatusBar(window);
     if (ApplySettings(window))
         g_appShell.MinimiseWhenShown();

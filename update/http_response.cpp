@@ -21,11 +21,25 @@ bool IsDigit(char c) {
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
+char AsciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
-// The first place `needle` stands within header[0, length), or -1.
-int Find(const char *header, int length, const char *needle, int needleLength) {
-    for (int at = 0; at + needleLength <= length; ++at)
-        if (memcmp(header + at, needle, static_cast<size_t>(needleLength)) == 0)
+// Whether a header line starting at `at` names `field`: the name in any ASCII case, then a colon.
+bool NamesField(const char *header, int length, int at, const char *field, int fieldLength) {
+    if (at + fieldLength >= length || header[at + fieldLength] != ':')
+        return false;
+    for (int i = 0; i < fieldLength; ++i)
+        if (AsciiLower(header[at + i]) != AsciiLower(field[i]))
+            return false;
+    return true;
+}
+
+// Where the first header line naming `field` starts within header[0, length), or -1. Lines start after a CRLF,
+// so the status line and text inside another field's name or value never match.
+int FindField(const char *header, int length, const char *field, int fieldLength) {
+    for (int at = 2; at < length; ++at)
+        if (header[at - 2] == '\r' && header[at - 1] == '\n' && NamesField(header, length, at, field, fieldLength))
             return at;
     return -1;
 }
@@ -53,10 +67,10 @@ int ParseStatusCode(const char *header, int length) {
 }
 
 long ParseContentLength(const char *header, int length) {
-    const int field = Find(header, length, kLengthField, kLengthFieldSize);
+    const int field = FindField(header, length, kLengthField, kLengthFieldSize);
     if (field < 0)
         return -1;
-    // The value starts after the field name and the character after it (the colon).
+    // The value starts after the field name and its colon.
     const int valueStart = field + kLengthFieldSize + 1;
     int valueEnd = valueStart;
     while (valueEnd < length && header[valueEnd] != '\r')

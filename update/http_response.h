@@ -19,8 +19,9 @@ bool IsCompleteHeader(const char *header, int length);
 // or they are not digits.
 int ParseStatusCode(const char *header, int length);
 
-// The value of the first "Content-Length" field, or -1 when there is none, it has no end of line within the
-// header, or it is not a positive number that fits 32 bits.
+// The value of the first "Content-Length" field (a header line that starts with the name in any case and a colon),
+// or -1 when there is none, it has no end of line within the header, or it is not a positive number that fits
+// 32 bits.
 long ParseContentLength(const char *header, int length);
 
 // Decimal text read by the usual rule: leading white space, an optional sign, digits up to the first non-digit;

@@ -1,55 +1,105 @@
 // Whether a program file is signed by the same publisher as the running program.
 #include "update/publisher_check.h"
 
-#include <windows.h>
+#include <string.h>
+
 #include <softpub.h>
 #include <wincrypt.h>
 #include <wintrust.h>
 
+#include "platform/program_path_win32.h"
+#include "platform/system_library.h"
+
 namespace {
 
-const int kSubjectSize = 512;
-const DWORD kPathSize = 260;
+// wintrust.dll and crypt32.dll are not Known DLLs: imported, they would be looked for in the program's own folder
+// (often Downloads) before main runs. Loaded here from System32, when the first update is checked.
+struct TrustFunctions {
+    decltype(&WinVerifyTrust) verifyTrust;
+    decltype(&WTHelperProvDataFromStateData) providerData;
+    decltype(&WTHelperGetProvSignerFromChain) signer;
+    decltype(&WTHelperGetProvCertFromChain) certificate;
+    decltype(&CertComparePublicKeyInfo) samePublicKey;
+};
 
-// Verifies the file's signature without any user interface and writes its signer's subject name.
-bool SignerSubject(const wchar_t *path, wchar_t *subject) {
-    WINTRUST_FILE_INFO file = {};
-    file.cbStruct = sizeof file;
-    file.pcwszFilePath = path;
+bool LoadTrustFunctions(TrustFunctions &trust) {
+    trust.verifyTrust = SystemFunction<decltype(&WinVerifyTrust)>(L"wintrust.dll", "WinVerifyTrust");
+    trust.providerData =
+        SystemFunction<decltype(&WTHelperProvDataFromStateData)>(L"wintrust.dll", "WTHelperProvDataFromStateData");
+    trust.signer =
+        SystemFunction<decltype(&WTHelperGetProvSignerFromChain)>(L"wintrust.dll", "WTHelperGetProvSignerFromChain");
+    trust.certificate =
+        SystemFunction<decltype(&WTHelperGetProvCertFromChain)>(L"wintrust.dll", "WTHelperGetProvCertFromChain");
+    trust.samePublicKey =
+        SystemFunction<decltype(&CertComparePublicKeyInfo)>(L"crypt32.dll", "CertComparePublicKeyInfo");
+    return trust.verifyTrust && trust.providerData && trust.signer && trust.certificate && trust.samePublicKey;
+}
 
-    WINTRUST_DATA trust = {};
-    trust.cbStruct = sizeof trust;
-    trust.dwUIChoice = WTD_UI_NONE;
-    trust.fdwRevocationChecks = WTD_REVOKE_NONE;
-    trust.dwUnionChoice = WTD_CHOICE_FILE;
-    trust.pFile = &file;
-    trust.dwStateAction = WTD_STATEACTION_VERIFY;
+// One signature check, whose state stays open so that the signer's certificate can be read until EndCheck.
+struct SignatureCheck {
+    WINTRUST_FILE_INFO file;
+    WINTRUST_DATA data;
+};
 
+GUID VerifyAction() {
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    const LONG status = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &trust);
-    bool named = false;
-    if (status == ERROR_SUCCESS) {
-        CRYPT_PROVIDER_DATA *provider = WTHelperProvDataFromStateData(trust.hWVTStateData);
-        CRYPT_PROVIDER_SGNR *signer = provider ? WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
-        CRYPT_PROVIDER_CERT *certificate = signer ? WTHelperGetProvCertFromChain(signer, 0) : nullptr;
-        if (certificate != nullptr && certificate->pCert != nullptr)
-            named = CertNameToStrW(X509_ASN_ENCODING, &certificate->pCert->pCertInfo->Subject,
-                                   CERT_X500_NAME_STR | CERT_NAME_STR_REVERSE_FLAG, subject, kSubjectSize) > 1;
-    }
-    trust.dwStateAction = WTD_STATEACTION_CLOSE;
-    WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &trust);
-    return named;
+    return action;
+}
+
+// Verifies the file's signature without any user interface, through `handle` when it is not null. Returns the
+// signer's certificate, valid until EndCheck, or null.
+const CERT_CONTEXT *CheckSignature(const TrustFunctions &trust, const wchar_t *path, HANDLE handle,
+                                   SignatureCheck &check) {
+    check.file.cbStruct = sizeof check.file;
+    check.file.pcwszFilePath = path;
+    check.file.hFile = handle;
+    check.data.cbStruct = sizeof check.data;
+    check.data.dwUIChoice = WTD_UI_NONE;
+    check.data.fdwRevocationChecks = WTD_REVOKE_NONE;
+    check.data.dwUnionChoice = WTD_CHOICE_FILE;
+    check.data.pFile = &check.file;
+    check.data.dwStateAction = WTD_STATEACTION_VERIFY;
+    GUID action = VerifyAction();
+    if (trust.verifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &check.data) != ERROR_SUCCESS)
+        return nullptr;
+    CRYPT_PROVIDER_DATA *provider = trust.providerData(check.data.hWVTStateData);
+    CRYPT_PROVIDER_SGNR *signer = provider ? trust.signer(provider, 0, FALSE, 0) : nullptr;
+    CRYPT_PROVIDER_CERT *certificate = signer ? trust.certificate(signer, 0) : nullptr;
+    return certificate ? certificate->pCert : nullptr;
+}
+
+void EndCheck(const TrustFunctions &trust, SignatureCheck &check) {
+    if (check.data.hWVTStateData == nullptr)
+        return;
+    check.data.dwStateAction = WTD_STATEACTION_CLOSE;
+    GUID action = VerifyAction();
+    trust.verifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &check.data);
+}
+
+// The same subject, compared as encoded bytes (no locale or case rule can make two names equal), and the same key:
+// anyone can make a certificate with our publisher's name, but not with its key.
+bool SamePublisher(const TrustFunctions &trust, const CERT_CONTEXT *own, const CERT_CONTEXT *candidate) {
+    const CERT_NAME_BLOB &ownName = own->pCertInfo->Subject;
+    const CERT_NAME_BLOB &candidateName = candidate->pCertInfo->Subject;
+    return ownName.cbData == candidateName.cbData &&
+           memcmp(ownName.pbData, candidateName.pbData, ownName.cbData) == 0 &&
+           trust.samePublicKey(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, &own->pCertInfo->SubjectPublicKeyInfo,
+                               &candidate->pCertInfo->SubjectPublicKeyInfo);
 }
 
 } // namespace
 
-bool IsSignedBySamePublisher(const wchar_t *candidatePath) {
+bool IsSignedBySamePublisher(const wchar_t *candidatePath, HANDLE candidate) {
+    TrustFunctions trust;
     wchar_t ownPath[kPathSize] = {};
-    const DWORD ownLength = GetModuleFileNameW(nullptr, ownPath, kPathSize);
-    if (ownLength == 0 || ownLength >= kPathSize)
+    if (!LoadTrustFunctions(trust) || !ProgramFilePath(ownPath, kPathSize))
         return false;
-    wchar_t candidateSubject[kSubjectSize] = {};
-    wchar_t ownSubject[kSubjectSize] = {};
-    return SignerSubject(ownPath, ownSubject) && SignerSubject(candidatePath, candidateSubject) &&
-           lstrcmpW(ownSubject, candidateSubject) == 0;
+    SignatureCheck own = {};
+    SignatureCheck theirs = {};
+    const CERT_CONTEXT *ownSigner = CheckSignature(trust, ownPath, nullptr, own);
+    const CERT_CONTEXT *candidateSigner = ownSigner ? CheckSignature(trust, candidatePath, candidate, theirs) : nullptr;
+    const bool same = candidateSigner != nullptr && SamePublisher(trust, ownSigner, candidateSigner);
+    EndCheck(trust, theirs);
+    EndCheck(trust, own);
+    return same;
 }

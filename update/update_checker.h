@@ -5,6 +5,8 @@
 
 #include "version.h"
 
+class HeldFile;
+
 // The running build, as the About box's version says.
 const int CURRENT_VERSION = TEMPVARO_BUILD_NUMBER;
 
@@ -25,11 +27,15 @@ public:
 
     // Network and file work; Windows only.
     void ProbeVersion();
-    int DownloadUpdate();
-    // True when the downloaded file carries a valid signature from the running program's own publisher; a file
-    // that does not is deleted.
-    bool VerifyDownload();
-    void LaunchUpdate();
+    // Downloads the build beside the program. Returns 1 when the whole announced length was written; `download`
+    // then holds the file open for reading, with read sharing only, so that nobody can write, rename or delete it.
+    // On any failure, what was written is deleted.
+    int DownloadUpdate(HeldFile &download);
+    // True when the held file carries a valid signature from the running program's own publisher; a file that does
+    // not is closed and deleted.
+    bool VerifyDownload(HeldFile &download);
+    // Opens the held file through the shell when its size is the announced one, then lets it go.
+    void LaunchUpdate(HeldFile &download);
 
     int32_t markerSeen;
     int32_t latestVersion;

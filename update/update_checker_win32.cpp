@@ -6,6 +6,7 @@
 
 #include "platform/program_path_win32.h"
 #include "net/tcp_exchange.h"
+#include "update/held_file.h"
 #include "update/http_response.h"
 #include "update/publisher_check.h"
 
@@ -65,31 +66,52 @@ int ReceiveBody(SocketReader &reader, HANDLE file, long expected) {
     return 1;
 }
 
+// Writes the body into a new file that nobody else may open meanwhile. A failed download deletes what it wrote
+// through the same handle, so that no partial file is left beside the program, not even for a moment.
+int WriteDownload(SocketReader &reader, const wchar_t *target, long length) {
+    const HANDLE file =
+        CreateFileW(target, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    const int result = ReceiveBody(reader, file, length);
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    const bool deleted =
+        result == 0 && SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
+    CloseHandle(file);
+    if (result == 0 && !deleted) // a file system that cannot delete through the handle
+        DeleteFileW(target);
+    return result;
+}
+
 struct DownloadExchange {
     UpdateChecker *checker;
     const char *request;
-    const wchar_t *target;
+    HeldFile *download;
 };
 
 int ExchangeDownload(SOCKET socket, SocketReader &reader, void *context) {
-    DownloadExchange &download = *static_cast<DownloadExchange *>(context);
+    DownloadExchange &exchange = *static_cast<DownloadExchange *>(context);
     char header[kHttpHeaderSize] = {};
     int headerLength = 0;
-    if (!RequestHeader(socket, reader, download.request, header, &headerLength) ||
+    if (!RequestHeader(socket, reader, exchange.request, header, &headerLength) ||
         ParseStatusCode(header, headerLength) != 200)
         return 0;
     const long length = ParseContentLength(header, headerLength);
     if (length <= 0)
         return 0;
-    download.checker->expectedSize = static_cast<int32_t>(length);
-
-    const HANDLE file =
-        CreateFileW(download.target, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    exchange.checker->expectedSize = static_cast<int32_t>(length);
+    HeldFile &download = *exchange.download;
+    if (!WriteDownload(reader, download.path, length))
         return 0;
-    const int result = ReceiveBody(reader, file, length);
-    CloseHandle(file);
-    return result;
+    // A program cannot be started from a file that a handle holds with write access, so the writing handle is
+    // closed and the file held again at once, for reading only and sharing nothing but reading. Whatever happens
+    // in between, the signature check reads the file through this handle, so it judges exactly what is launched.
+    download.handle = CreateFileW(download.path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (download.IsOpen())
+        return 1;
+    DeleteFileW(download.path);
+    return 0;
 }
 
 // The downloaded build's path beside the program; the file name is plain ASCII.
@@ -110,37 +132,31 @@ void UpdateChecker::ProbeVersion() {
         ApplyVersionPage(probe.body, probe.bodyLength);
 }
 
-int UpdateChecker::DownloadUpdate() {
+int UpdateChecker::DownloadUpdate(HeldFile &download) {
     if (markerSeen == 0 || latestVersion == 0)
         return 0;
     char request[kDownloadRequestSize] = {};
-    wchar_t target[kPathSize] = {};
-    if (!FormatHttpRequest(folder, fileName, host, request, sizeof request) || !TargetPath(fileName, target))
+    if (!FormatHttpRequest(folder, fileName, host, request, sizeof request) || !TargetPath(fileName, download.path))
         return 0;
-    DownloadExchange download = {this, request, target};
-    return RunTcpExchange(host, kHttpPort, kWaitMs, ExchangeDownload, &download);
+    DownloadExchange exchange = {this, request, &download};
+    return RunTcpExchange(host, kHttpPort, kWaitMs, ExchangeDownload, &exchange);
 }
 
-bool UpdateChecker::VerifyDownload() {
-    wchar_t target[kPathSize] = {};
-    if (!TargetPath(fileName, target))
+bool UpdateChecker::VerifyDownload(HeldFile &download) {
+    if (!download.IsOpen())
         return false;
-    if (IsSignedBySamePublisher(target))
+    if (IsSignedBySamePublisher(download.path, download.handle))
         return true;
-    DeleteFileW(target);
+    download.Close();
+    DeleteFileW(download.path);
     return false;
 }
 
-void UpdateChecker::LaunchUpdate() {
-    wchar_t target[kPathSize] = {};
-    if (markerSeen == 0 || expectedSize == 0 || !TargetPath(fileName, target))
-        return;
-    const HANDLE file = CreateFileW(target, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
+void UpdateChecker::LaunchUpdate(HeldFile &download) {
     LARGE_INTEGER size = {};
-    const BOOL sized = GetFileSizeEx(file, &size);
-    CloseHandle(file);
-    if (sized && size.QuadPart == expectedSize)
-        ShellExecuteW(nullptr, L"open", target, nullptr, nullptr, SW_SHOWNORMAL);
+    if (markerSeen != 0 && expectedSize != 0 && download.IsOpen() && GetFileSizeEx(download.handle, &size) &&
+        size.QuadPart == expectedSize)
+        ShellExecuteW(nullptr, L"open", download.path, nullptr, nullptr, SW_SHOWNORMAL);
+    // The new build is running from its own image now, or was not started.
+    download.Close();
 }

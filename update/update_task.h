@@ -3,4 +3,5 @@
 
 #include <windows.h>
 
-DWORD WINAPI UpdateTask(LPVOID parameter);
+// Thread entry; the parameter is the main window, which owns the update offer.
+DWORD WINAPI UpdateTask(LPVOID ownerWindow);

@@ -1,6 +1,7 @@
 """End-to-end tests of the update flow: Tempvaro.exe under wine64, signed by a test publisher made for the run,
 against a fake vendor web server on loopback. A build is offered only when it is whole and signed by the same
-publisher; Yes opens it while the program keeps running, No leaves it."""
+publisher (the same name and the same key); Yes opens it while the program keeps running, No leaves it. From the
+check to the launch nobody can change the build."""
 
 import os
 import pathlib
@@ -27,11 +28,12 @@ display = None
 keys = None
 
 
-def make_publisher(directory, name):
-    """A self-signed code-signing certificate made for this run; the key never leaves the temporary directory."""
+def make_publisher(directory, name, subject=None):
+    """A self-signed code-signing certificate made for this run, with a fresh key that never leaves the temporary
+    directory; `subject` names the publisher it claims to be (by default its own name)."""
     key, certificate = directory / f"{name}.key", directory / f"{name}.crt"
     subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-                    "-subj", f"/CN=Tempvaro Test Publisher {name}/O=Tempvaro Tests",
+                    "-subj", f"/CN=Tempvaro Test Publisher {subject or name}/O=Tempvaro Tests",
                     "-addext", "extendedKeyUsage=codeSigning",
                     "-keyout", str(key), "-out", str(certificate)],
                    check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -44,6 +46,20 @@ def sign(source, target, publisher):
                     "-in", str(source), "-out", str(target)],
                    check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     return target
+
+
+def retarget_record(source, target):
+    """A copy of a build, the same size, whose stand-in records into the file named by TEMPVARO_RECORX instead, so
+    that a record tells which of the two ran."""
+    data = pathlib.Path(source).read_bytes()
+    name, other = "TEMPVARO_RECORD".encode("utf-16-le"), "TEMPVARO_RECORX".encode("utf-16-le")
+    assert data.count(name) == 1
+    pathlib.Path(target).write_bytes(data.replace(name, other))
+    return target
+
+
+def windows_path(path):
+    return "Z:" + str(path).replace("/", "\\")
 
 
 def tamper(source, target):
@@ -60,10 +76,13 @@ class Builds:
     def __init__(self):
         self.directory = pathlib.Path(tempfile.mkdtemp(prefix="tempvaro-update-"))
         ours, theirs = make_publisher(self.directory, "A"), make_publisher(self.directory, "B")
+        impostor = make_publisher(self.directory, "A-impostor", subject="A")
         self.program = sign(harness.EXE, self.directory / "Tempvaro-signed.exe", ours)
         self.good = sign(RECORD_RUN, self.directory / "good.exe", ours)
         self.other_publisher = sign(RECORD_RUN, self.directory / "other.exe", theirs)
+        self.same_name_other_key = sign(RECORD_RUN, self.directory / "impostor.exe", impostor)
         self.tampered = tamper(self.good, self.directory / "tampered.exe")
+        self.swapped = retarget_record(self.good, self.directory / "swapped.exe")
         self.unsigned = RECORD_RUN
 
     def remove(self):
@@ -94,7 +113,7 @@ class UpdateTest(unittest.TestCase):
         self.addCleanup(self.server.stop)
         self.record = pathlib.Path(tempfile.mkdtemp(prefix="tempvaro-record-")) / "ran.txt"
         self.addCleanup(shutil.rmtree, self.record.parent, True)
-        os.environ["TEMPVARO_RECORD"] = "Z:" + str(self.record).replace("/", "\\")
+        os.environ["TEMPVARO_RECORD"] = windows_path(self.record)
 
     def serve(self, version_page, build=None):
         self.server.set_reply(VERSION_PATH, Reply(http_response("200 OK", version_page)))
@@ -159,12 +178,12 @@ class UpdateTest(unittest.TestCase):
         runs = harness.wait_until(self.runs, 15, "the new build to run")
         self.assertEqual(len(runs), 1)
         ran = runs[0].split("\t")[0]
-        self.assertEqual(ran.lower(), ("Z:" + str(program.workdir / "Chronvik.exe").replace("/", "\\")).lower())
+        self.assertEqual(ran.lower(), windows_path(program.workdir / "Chronvik.exe").lower())
         self.assertTrue(program.running())
         self.assertIsNotNone(program.panes(), "the main window still answers")
 
     def test_builds_from_anyone_else_are_refused(self):
-        for name in ("unsigned", "tampered", "other_publisher"):
+        for name in ("unsigned", "tampered", "other_publisher", "same_name_other_key"):
             with self.subTest(build=name):
                 self.server.requests.clear()
                 self.serve("zq32", getattr(keys, name))
@@ -173,6 +192,44 @@ class UpdateTest(unittest.TestCase):
                     self.assert_never_offered(program)
                 finally:
                     program.stop()  # the next build needs the program's single-instance name free
+
+    def test_the_checked_build_cannot_be_swapped_before_it_is_opened(self):
+        other_record = self.record.parent / "swapped.txt"
+        os.environ["TEMPVARO_RECORX"] = windows_path(other_record)
+        self.addCleanup(os.environ.pop, "TEMPVARO_RECORX")
+        self.serve("zq32", keys.good)
+        program = self.launch()
+        self.wait_offer(program)
+        # While the offer is up, another Windows process tries to overwrite the checked build with one of the same
+        # size, to move it over it, to rename it away and to delete it.
+        target = program.workdir / "Chronvik.exe"
+        spare = program.workdir / "spare.exe"
+        shutil.copy(keys.swapped, spare)
+        self.assertEqual(target.stat().st_size, spare.stat().st_size)
+        attempts = (f"copy /y {windows_path(keys.swapped)} {windows_path(target)} & "
+                    f"move /y {windows_path(spare)} {windows_path(target)} & "
+                    f"ren {windows_path(target)} gone.exe & del {windows_path(target)}")
+        self.windows_command(attempts)
+        self.assertFalse((program.workdir / "gone.exe").exists(), "renamed")
+        self.assertTrue(target.exists(), "deleted")
+        self.assertEqual(target.read_bytes(), keys.good.read_bytes(), "overwritten")
+
+        program.command(IDYES, title=OFFER_TITLE)
+        runs = harness.wait_until(self.runs, 15, "the new build to run")
+        self.assertEqual(len(runs), 1)
+        self.assertFalse(other_record.exists(), "the swapped build ran")
+        # Once the build has been started the file is let go, and the same overwrite goes through.
+        def overwritten():
+            self.windows_command(f"copy /y {windows_path(keys.swapped)} {windows_path(target)}")
+            return target.read_bytes() == keys.swapped.read_bytes()
+        harness.wait_until(overwritten, 15, "the file to be let go")
+
+    @staticmethod
+    def windows_command(command):
+        """Runs a command line in Wine's cmd: a Windows process under the same wineserver as the program, so that
+        the program's sharing rules apply to it (a write from Linux would bypass them)."""
+        subprocess.run([harness.WINE, "cmd", "/c", command], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       stdin=subprocess.DEVNULL, timeout=30)
 
     def test_an_unsigned_program_trusts_no_build(self):
         self.serve("zq32", keys.good)

@@ -87,9 +87,22 @@ TEST(ParseContentLength, ReadsTheFirstFieldUpToTheLineEnd) {
     EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nContent-Length:   2147483647  \r\n\r\n"), 2147483647);
 }
 
+TEST(ParseContentLength, MatchesTheNameInAnyCaseOnlyAtALineStart) {
+    EXPECT_EQ(Length("HTTP/1.1 200 OK\r\ncontent-length: 5\r\n\r\n"), 5);
+    EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nCONTENT-length:6\r\n\r\n"), 6);
+    EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nX-Content-Length: 7\r\nContent-Length: 8\r\n\r\n"), 8);
+    EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nX-Content-Length: 7\r\n\r\n"), -1);
+    EXPECT_EQ(Length("HTTP/1.1 200 Content-Length: 9\r\n\r\n"), -1);                  // inside the status line
+    EXPECT_EQ(Length("Content-Length: 9\r\n\r\n"), -1);                               // where the status line belongs
+    EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nServer: a\nContent-Length: 9\r\n\r\n"), -1); // a bare line feed
+    EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nContent-Lengths: 9\r\n\r\n"), -1);
+    EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nContent-Length 9\r\n\r\n"), -1); // no colon
+    EXPECT_EQ(Length("HTTP/1.1 200 OK\r\n Content-Length: 9\r\n\r\n"), -1);
+    EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nContent-Length"), -1);
+}
+
 TEST(ParseContentLength, RefusesLengthsItCannotTrust) {
     EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nServer: x\r\n\r\n"), -1);           // missing
-    EXPECT_EQ(Length("HTTP/1.1 200 OK\r\ncontent-length: 5\r\n\r\n"), -1);   // the name's case matters
     EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nContent-Length:\r\n\r\n"), -1);     // no value
     EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nContent-Length: abc\r\n\r\n"), -1); // not a number
     EXPECT_EQ(Length("HTTP/1.1 200 OK\r\nContent-Length: 12abc\r\n\r\n"), -1);

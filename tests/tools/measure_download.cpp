@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <stdio.h>
 
+#include "update/held_file.h"
 #include "update/update_checker.h"
 #include "vendor.h"
 
@@ -11,7 +12,8 @@ int main() {
     checker.markerSeen = 1;
     checker.latestVersion = 32;
     const ULONGLONG start = GetTickCount64();
-    const int result = checker.DownloadUpdate();
+    HeldFile download;
+    const int result = checker.DownloadUpdate(download);
     const ULONGLONG elapsed = GetTickCount64() - start;
     printf("result %d bytes %ld ms %llu\n", result, static_cast<long>(checker.expectedSize), elapsed);
     return result == 1 ? 0 : 1;

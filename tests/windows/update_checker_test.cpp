@@ -6,6 +6,7 @@
 #include <string>
 
 #include "fake_web_server.h"
+#include "update/held_file.h"
 #include "update/update_checker.h"
 
 namespace {
@@ -37,6 +38,7 @@ protected:
     }
     void TearDown() override {
         server_.Stop();
+        download_.Close();
         DeleteFileA(TargetPath().c_str());
     }
     void OfferVersionPage(const char *body) { server_.SetVersionPage({HttpResponse("200 OK", "", body)}); }
@@ -46,11 +48,13 @@ protected:
         server_.SetDownload(download);
         checker_.ProbeVersion();
         EXPECT_EQ(checker_.CompareVersion(CURRENT_VERSION), kVersionDifferent);
-        return checker_.DownloadUpdate();
+        download_.Close();
+        return checker_.DownloadUpdate(download_);
     }
 
     FakeWebServer server_;
     UpdateChecker checker_;
+    HeldFile download_;
 };
 
 ULONGLONG MillisecondsSince(ULONGLONG start) {
@@ -95,7 +99,7 @@ TEST_F(UpdateCheckerTest, NoServerMeansNoInformation) {
     server_.Stop();
     checker_.ProbeVersion();
     EXPECT_EQ(checker_.CompareVersion(CURRENT_VERSION), kVersionUnknown);
-    EXPECT_EQ(checker_.DownloadUpdate(), 0);
+    EXPECT_EQ(checker_.DownloadUpdate(download_), 0);
 }
 
 TEST_F(UpdateCheckerTest, DownloadsExactlyTheAnnouncedBytes) {
@@ -111,7 +115,7 @@ TEST_F(UpdateCheckerTest, ABodyLongerThanAnnouncedIsCutAtTheLength) {
     EXPECT_EQ(ProbeAndDownload({HttpResponse("200 OK", "Content-Length: 1000\r\n", std::string(5000, 'b'))}), 1);
     EXPECT_EQ(TargetSize(), 1000);
     // Not signed by our publisher (this test program is not signed at all): deleted, never offered.
-    EXPECT_FALSE(checker_.VerifyDownload());
+    EXPECT_FALSE(checker_.VerifyDownload(download_));
     EXPECT_EQ(TargetSize(), -1);
 }
 
@@ -133,7 +137,8 @@ TEST_F(UpdateCheckerTest, RefusedDownloadsCreateNoFile) {
         checker.markerSeen = 1;
         checker.latestVersion = 32;
         server_.SetDownload({c.response});
-        EXPECT_EQ(checker.DownloadUpdate(), 0) << c.what;
+        HeldFile download;
+        EXPECT_EQ(checker.DownloadUpdate(download), 0) << c.what;
         EXPECT_EQ(TargetSize(), -1) << c.what;
     }
 }
@@ -145,18 +150,20 @@ TEST_F(UpdateCheckerTest, ATargetThatCannotBeCreatedFails) {
     RemoveDirectoryA(TargetPath().c_str());
 }
 
-TEST_F(UpdateCheckerTest, ABodyThatStopsEarlyFailsWithinTheBound) {
+TEST_F(UpdateCheckerTest, ABodyThatStopsEarlyFailsWithinTheBoundAndLeavesNoFile) {
     const std::string response = HttpResponse("200 OK", "Content-Length: 4096\r\n", std::string(4096, 'b'));
     EXPECT_EQ(ProbeAndDownload({response.substr(0, response.size() - 1000)}), 0) << "closed early";
+    EXPECT_EQ(TargetSize(), -1) << "closed early";
 
     const ULONGLONG start = GetTickCount64();
     EXPECT_EQ(ProbeAndDownload({response, response.size() - 1000}), 0) << "stalled";
     EXPECT_LE(MillisecondsSince(start), kBoundMs + 1500);
+    EXPECT_EQ(TargetSize(), -1) << "stalled";
 }
 
 TEST_F(UpdateCheckerTest, NothingIsDownloadedWithoutAMarker) {
     OfferVersionPage("ZQ32");
     checker_.ProbeVersion();
-    EXPECT_EQ(checker_.DownloadUpdate(), 0);
+    EXPECT_EQ(checker_.DownloadUpdate(download_), 0);
     EXPECT_EQ(server_.requests.size(), 1u);
 }
