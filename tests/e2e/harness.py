@@ -66,6 +66,16 @@ def check_isolation():
     announce_build()
 
 
+def start_module(*programs):
+    """What every end-to-end module does first: refuse to run outside the namespace or without the programs it
+    starts, then start its virtual display, which it returns."""
+    check_isolation()
+    for program in (EXE, PROBE, *programs):
+        if not program.exists():
+            raise RuntimeError(f"{program} is missing; build the windows-x86 and windows-x64 presets first")
+    return VirtualDisplay().start()
+
+
 def _display_taken(number):
     return os.path.exists(f"/tmp/.X{number}-lock") or os.path.exists(f"/tmp/.X11-unix/X{number}")
 

@@ -6,7 +6,6 @@ import shutil
 import socket
 import subprocess
 import tempfile
-import time
 
 from . import harness
 

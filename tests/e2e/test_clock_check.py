@@ -31,11 +31,7 @@ display = None
 
 def setUpModule():
     global display
-    harness.check_isolation()
-    for binary in (harness.EXE, harness.PROBE):
-        if not binary.exists():
-            raise RuntimeError(f"{binary} is missing; build the windows-x64 preset first")
-    display = harness.VirtualDisplay().start()
+    display = harness.start_module()
 
 
 def tearDownModule():

@@ -64,11 +64,7 @@ display = None
 
 def setUpModule():
     global display
-    harness.check_isolation()
-    for binary in (harness.EXE, harness.PROBE, RECORD_RUN):
-        if not binary.exists():
-            raise RuntimeError(f"{binary} is missing; build the windows-x64 preset first")
-    display = harness.VirtualDisplay().start()
+    display = harness.start_module(RECORD_RUN)
     # A task left by an earlier, interrupted run would make the cases pass or fail for the wrong reason.
     delete_task()
 
