@@ -3,9 +3,10 @@
 
 #include "app/about/about_dialog.h"
 #include "app/app_shell.h"
+#include "app/clock_tasks.h"
+#include "app/settings_boxes.h"
+#include "app/start_task.h"
 #include "res/resource.h"
-#include "settings/settings.h"
-#include "time/clock_tasks.h"
 #include "update/update_task.h"
 
 namespace {

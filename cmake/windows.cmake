@@ -26,8 +26,10 @@ add_library(tempvaro_core STATIC
     platform/program_path_win32.cpp
     platform/system_library.cpp
     time/time_client.cpp
-    time/clock_tasks.cpp
     app/app_shell.cpp
+    app/clock_tasks.cpp
+    app/settings_boxes.cpp
+    app/start_task.cpp
     settings/logon_start.cpp
     settings/program_guard.cpp
     settings/settings.cpp

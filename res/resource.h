@@ -12,6 +12,7 @@
 #define IDI_MAIN 106
 
 // Controls
+#define IDC_STATIC -1
 #define IDC_STATUSBAR 888
 #define IDC_HOMEPAGE 1002
 #define IDC_AUTOSYNC 1010

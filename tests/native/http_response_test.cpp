@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "update/http_request.h"
 #include "update/http_response.h"
 #include "update/update_checker.h"
 

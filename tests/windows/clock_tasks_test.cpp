@@ -8,8 +8,9 @@
 #include <vector>
 
 #include "app/app_shell.h"
+#include "app/clock_tasks.h"
+#include "app/start_task.h"
 #include "fake_time_server.h"
-#include "time/clock_tasks.h"
 
 namespace {
 

@@ -10,11 +10,11 @@
 #include <sstream>
 #include <string>
 
+#include "app/settings_boxes.h"
 #include "platform/owned_handle.h"
 #include "res/resource.h"
 #include "settings/logon_start.h"
 #include "settings/program_guard.h"
-#include "settings/settings.h"
 
 namespace {
 
@@ -157,11 +157,11 @@ TEST_F(SettingsTest, ZerosUntickAndOtherValuesLeaveTheBoxAlone) {
 TEST_F(SettingsTest, ANewFileHoldsTheThreeKeysInOrder) {
     Tick(IDC_AUTOSYNC, true);
     Tick(IDC_MINIMIZED, true);
-    EXPECT_TRUE(WriteSettings(window_));
+    EXPECT_TRUE(SaveBoxes(window_));
     EXPECT_EQ(ReadFileText(SettingsPath()), "[Config]\nAutoRun=0\nAutoSetTime=1\nAutoXiao=1\n");
 
     Tick(IDC_MINIMIZED, false);
-    EXPECT_TRUE(WriteSettings(window_));
+    EXPECT_TRUE(SaveBoxes(window_));
     EXPECT_EQ(ReadFileText(SettingsPath()), "[Config]\nAutoRun=0\nAutoSetTime=1\nAutoXiao=0\n");
 }
 
@@ -169,7 +169,7 @@ TEST_F(SettingsTest, SavingKeepsEverythingElseInTheFile) {
     const std::string before = "; written by hand\n[Other]\nName=value\n\n[config]\nAutoXiao=0\nNote=keep me\n";
     WriteFileText(SettingsPath(), before);
     Tick(IDC_MINIMIZED, true);
-    EXPECT_TRUE(WriteSettings(window_));
+    EXPECT_TRUE(SaveBoxes(window_));
     const std::string after = ReadFileText(SettingsPath());
     EXPECT_NE(after.find("; written by hand\n[Other]\nName=value\n"), std::string::npos) << after;
     EXPECT_NE(after.find("[config]\n"), std::string::npos) << "the section is updated in place: " << after;
@@ -181,7 +181,7 @@ TEST_F(SettingsTest, SavingKeepsEverythingElseInTheFile) {
 TEST_F(SettingsTest, AFileThatCannotBeWrittenIsAFailure) {
     ASSERT_TRUE(CreateDirectoryA(SettingsPath().c_str(), nullptr)); // a directory in the file's place
     Tick(IDC_AUTOSYNC, true);
-    EXPECT_FALSE(WriteSettings(window_));
+    EXPECT_FALSE(SaveBoxes(window_));
 }
 
 TEST_F(SettingsTest, TheTaskIsReplacedAndUntickingRemovesItAndAnOldRunValue) {
@@ -192,7 +192,7 @@ TEST_F(SettingsTest, TheTaskIsReplacedAndUntickingRemovesItAndAnOldRunValue) {
     SetRunValue();
     WriteFileText(SettingsPath(), "[Config]\r\nAutoRun=1\r\n");
 
-    EXPECT_TRUE(WriteSettings(window_));
+    EXPECT_TRUE(SaveBoxes(window_));
     EXPECT_EQ(StoredTask(), "<absent>");
     EXPECT_EQ(RunValue(), "<absent>");
     EXPECT_NE(ReadFileText(SettingsPath()).find("AutoRun=0\n"), std::string::npos);
@@ -206,7 +206,7 @@ TEST_F(SettingsTest, ARefusedLogOnStartKeepsAutoRunAndWritesTheRest) {
     WriteFileText(SettingsPath(), "[Config]\r\nAutoRun=0\r\n");
     Tick(IDC_AUTORUN, true);
     Tick(IDC_AUTOSYNC, true);
-    EXPECT_FALSE(WriteSettings(window_));
+    EXPECT_FALSE(SaveBoxes(window_));
     EXPECT_EQ(ReadFileText(SettingsPath()), "[Config]\nAutoRun=0\nAutoSetTime=1\nAutoXiao=0\n");
 }
 

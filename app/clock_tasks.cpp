@@ -1,5 +1,5 @@
 // The background jobs that check and set the clock and report into the main window's status panes.
-#include "time/clock_tasks.h"
+#include "app/clock_tasks.h"
 
 #include "app/app_shell.h"
 #include "time/clock_report.h"
@@ -9,20 +9,12 @@ const AutoSyncDelays kAutoSyncDelays = {10000, 300000};
 
 namespace {
 
-const int kReportSize = 256;
-
 void ReportSetDone() {
     g_appShell.SetPaneText(kMessagePane, kTextSetDone);
     g_appShell.SetPaneText(kResultPane, kTextSetAccurate);
 }
 
 } // namespace
-
-void StartTask(LPTHREAD_START_ROUTINE task, LPVOID parameter) {
-    const HANDLE thread = CreateThread(nullptr, 0, task, parameter, 0, nullptr);
-    if (thread != nullptr)
-        CloseHandle(thread);
-}
 
 DWORD WINAPI StartupCheckTask(LPVOID) {
     g_appShell.SetPaneText(kResultPane, kTextConnecting);

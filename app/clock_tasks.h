@@ -1,4 +1,5 @@
-// The background jobs that check and set the clock and report into the main window's status panes.
+// The background jobs that check and set the clock and report into the main window's status panes: the glue between
+// the time operations and the window, so they live with the window.
 #pragma once
 
 #include <windows.h>
@@ -15,6 +16,3 @@ DWORD WINAPI StartupCheckTask(LPVOID parameter);
 DWORD WINAPI ManualSyncTask(LPVOID parameter);
 // parameter: the AutoSyncDelays to use, or null for kAutoSyncDelays.
 DWORD WINAPI AutoSyncTask(LPVOID parameter);
-
-// Starts a task on a thread of its own that nobody waits for.
-void StartTask(LPTHREAD_START_ROUTINE task, LPVOID parameter);

@@ -1,0 +1,45 @@
+// The main window's three option boxes, shown as the settings file says and saved back to it.
+#include "app/settings_boxes.h"
+
+#include "app/clock_tasks.h"
+#include "app/start_task.h"
+#include "platform/interface_text.h"
+#include "res/resource.h"
+#include "settings/settings.h"
+
+namespace {
+
+const char kSavedText[] = "保存设置完成";
+const char kSaveFailedText[] = "保存设置失败!";
+const char kNoticeCaption[] = "提示";
+
+// Only 1 and 0 change a box; anything else leaves it as the template made it.
+void ApplyCheckBox(HWND window, int checkBox, int value) {
+    if (value == 0 || value == 1)
+        CheckDlgButton(window, checkBox, value == 1 ? BST_CHECKED : BST_UNCHECKED);
+}
+
+bool IsTicked(HWND window, int checkBox) {
+    return IsDlgButtonChecked(window, checkBox) == BST_CHECKED;
+}
+
+} // namespace
+
+bool ApplySettings(HWND window) {
+    const SavedChoices choices = ReadSettings();
+    ApplyCheckBox(window, IDC_AUTORUN, choices.autoRun);
+    ApplyCheckBox(window, IDC_AUTOSYNC, choices.autoSetTime);
+    ApplyCheckBox(window, IDC_MINIMIZED, choices.minimized);
+    if (choices.autoSetTime == 1)
+        StartTask(AutoSyncTask, nullptr);
+    return choices.minimized == 1;
+}
+
+bool SaveBoxes(HWND window) {
+    return WriteSettings(IsTicked(window, IDC_AUTORUN), IsTicked(window, IDC_AUTOSYNC),
+                         IsTicked(window, IDC_MINIMIZED));
+}
+
+void SaveSettings(HWND window) {
+    ShowMessage(window, SaveBoxes(window) ? kSavedText : kSaveFailedText, kNoticeCaption, MB_OK);
+}

@@ -1,0 +1,7 @@
+// Starting a background task on a thread of its own: every wait, exchange and clock change runs on one.
+#pragma once
+
+#include <windows.h>
+
+// Starts `task` with `parameter` on a new thread that nobody waits for.
+void StartTask(LPTHREAD_START_ROUTINE task, LPVOID parameter);
