@@ -1,18 +1,20 @@
 // Loading Windows' own DLLs from the system folder only, never from the program's folder or the current one.
 #include "platform/system_library.h"
 
+#include "platform/program_path.h"
+
 namespace {
 
 typedef BOOL(WINAPI *SetDefaultDllDirectoriesFunction)(DWORD);
 
 // Without update KB2533623 Windows 7 has no LOAD_LIBRARY_SEARCH_* flags; the full System32 path does the same.
 HMODULE LoadByFullPath(const wchar_t *name) {
-    wchar_t path[MAX_PATH] = {};
-    const UINT length = GetSystemDirectoryW(path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
+    wchar_t path[kPathSize] = {};
+    const UINT length = GetSystemDirectoryW(path, kPathSize);
+    if (length == 0 || length >= kPathSize)
         return nullptr;
     const int nameLength = lstrlenW(name);
-    if (length + 1 + static_cast<UINT>(nameLength) >= MAX_PATH)
+    if (length + 1 + static_cast<UINT>(nameLength) >= kPathSize)
         return nullptr;
     path[length] = L'\\';
     lstrcpyW(path + length + 1, name);
