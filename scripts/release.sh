@@ -6,7 +6,8 @@
 #
 # The certificate's password comes from TEMPVARO_SIGN_PASSWORD (empty is allowed), never from the command line,
 # where other users could read it. With TEMPVARO_TIMESTAMP_URL set, the signature carries an RFC 3161 time stamp
-# from that server, so that it stays valid after the certificate expires.
+# from that server, so that it stays valid after the certificate expires; the stamp must verify against the system's
+# roots, plus TEMPVARO_TIMESTAMP_CAFILE when that names a file of further roots.
 # TEMPVARO_DIST sets the output folder (default dist/); TEMPVARO_SKIP_SETUP=1 leaves out the package set-up.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -45,7 +46,18 @@ printf '%s' "$password" | osslsigncode sign "${sign_options[@]}" -in build/windo
 # Verify against the system's roots plus the certificates the PKCS#12 file carries (a test publisher is its own root).
 printf '%s' "$password" | openssl pkcs12 -in "$certificate" -nokeys "${passin[@]}" -out "$work/chain.pem"
 cat /etc/ssl/certs/ca-certificates.crt "$work/chain.pem" >"$work/roots.pem"
-if ! osslsigncode verify -in "$signed" -CAfile "$work/roots.pem" >"$work/verify.log" 2>&1; then
+verify_options=(-CAfile "$work/roots.pem")
+if [ -n "${TEMPVARO_TIMESTAMP_URL:-}" ]; then
+    cat /etc/ssl/certs/ca-certificates.crt ${TEMPVARO_TIMESTAMP_CAFILE:+"$TEMPVARO_TIMESTAMP_CAFILE"} >"$work/tsa.pem"
+    verify_options+=(-TSA-CAfile "$work/tsa.pem")
+fi
+verified=0
+osslsigncode verify -in "$signed" "${verify_options[@]}" >"$work/verify.log" 2>&1 || verified=1
+# osslsigncode accepts a signature whose time stamp it could not verify; a release that asked for one may not.
+if [ -n "${TEMPVARO_TIMESTAMP_URL:-}" ] && ! grep -q '^Timestamp Server Signature verification: ok' "$work/verify.log"; then
+    verified=1
+fi
+if [ $verified -ne 0 ]; then
     cat "$work/verify.log" >&2
     echo "release: the signed program does not verify; nothing is published" >&2
     exit 1

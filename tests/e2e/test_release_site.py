@@ -10,6 +10,7 @@ import tempfile
 import unittest
 
 from . import harness, real_servers
+from .time_stamp_authority import TimeStampAuthority
 
 VENDOR_ADDRESS = "127.0.0.20"
 SITE_FOLDER = "soft/Chronvik"
@@ -36,21 +37,36 @@ def make_publisher_file(directory, usage="codeSigning"):
     return key, certificate, bundle
 
 
-def run_release(bundle, dist):
+def run_release(bundle, dist, **environment):
     return subprocess.run([str(harness.ROOT / "scripts" / "release.sh"), str(bundle)], stdout=subprocess.DEVNULL,
                           stderr=subprocess.PIPE, text=True,
                           env=dict(os.environ, TEMPVARO_DIST=str(dist), TEMPVARO_SKIP_SETUP="1",
-                                   TEMPVARO_SIGN_PASSWORD=""))
+                                   TEMPVARO_SIGN_PASSWORD="", **environment))
+
+
+def time_stamp_report(program, certificate, time_stamp_root):
+    """What osslsigncode says of a signed program's time stamp."""
+    return subprocess.run(["osslsigncode", "verify", "-in", str(program), "-CAfile", str(certificate),
+                           "-TSA-CAfile", str(time_stamp_root)], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                          text=True).stdout
 
 
 class Release:
-    """dist/ made by scripts/release.sh, and an older build of the same sources signed by the same publisher."""
+    """dist/ made by scripts/release.sh with a time stamp, and an older build of the same sources signed by the same
+    publisher."""
 
     def __init__(self):
         self.directory = pathlib.Path(tempfile.mkdtemp(prefix="tempvaro-release-"))
         key, certificate, bundle = make_publisher_file(self.directory)
         self.dist = self.directory / "dist"
-        run_release(bundle, self.dist).check_returncode()
+        authority = TimeStampAuthority()
+        try:
+            run_release(bundle, self.dist, TEMPVARO_TIMESTAMP_URL=authority.url,
+                        TEMPVARO_TIMESTAMP_CAFILE=str(authority.certificate)).check_returncode()
+            self.time_stamp = time_stamp_report(self.dist / "update-site" / SITE_FOLDER / "Chronvik.exe",
+                                                certificate, authority.certificate)
+        finally:
+            authority.stop()
         self.site = self.dist / "update-site"
         self.published = self.site / SITE_FOLDER / "Chronvik.exe"
         self.older = self.directory / "Tempvaro.exe"
@@ -98,6 +114,7 @@ class PublishedReleaseTest(unittest.TestCase):
         self.downloaded = self.program.workdir / "Chronvik.exe"
 
     def test_the_published_build_is_fetched_whole_and_started_on_yes(self):
+        self.assertIn("Timestamp Server Signature verification: ok", release.time_stamp)
         self.assertEqual(self.downloaded.read_bytes(), release.published.read_bytes())
         self.assertEqual(self.site.requests(), [f"GET /{SITE_FOLDER}/Chronvik.asp?id=711 HTTP/1.1",
                                                 f"GET /{SITE_FOLDER}/Chronvik.exe HTTP/1.1"])
@@ -124,6 +141,17 @@ class RefusedReleaseTest(unittest.TestCase):
         self.addCleanup(shutil.rmtree, directory, ignore_errors=True)
         _, _, bundle = make_publisher_file(directory, usage="serverAuth")
         result = run_release(bundle, directory / "dist")
+        self.assertNotEqual(result.returncode, 0)
+        self.assertIn("nothing is published", result.stderr)
+        self.assertFalse((directory / "dist").exists())
+
+    def test_a_time_stamp_from_an_authority_nobody_trusts_is_never_published(self):
+        directory = pathlib.Path(tempfile.mkdtemp(prefix="tempvaro-release-"))
+        self.addCleanup(shutil.rmtree, directory, ignore_errors=True)
+        _, _, bundle = make_publisher_file(directory)
+        authority = TimeStampAuthority()
+        self.addCleanup(authority.stop)
+        result = run_release(bundle, directory / "dist", TEMPVARO_TIMESTAMP_URL=authority.url)
         self.assertNotEqual(result.returncode, 0)
         self.assertIn("nothing is published", result.stderr)
         self.assertFalse((directory / "dist").exists())
