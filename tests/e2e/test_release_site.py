@@ -86,22 +86,20 @@ class Release:
 
 
 def setUpModule():
-    global display, release
     harness.check_isolation()
-    if harness.image_machine(harness.EXE) != "x86":
-        raise unittest.SkipTest("the release is a 32-bit build, which this machine cannot run")
-    release = Release()
-    display = harness.VirtualDisplay().start()
-
-
-def tearDownModule():
-    if display is not None:
-        display.stop()
-    if release is not None:
-        release.remove()
 
 
 class PublishedReleaseTest(unittest.TestCase):
+
+    @classmethod
+    def setUpClass(cls):
+        global display, release
+        if harness.image_machine(harness.EXE) != "x86":
+            raise unittest.SkipTest("the release is a 32-bit build, which this machine cannot run")
+        release = Release()
+        cls.addClassCleanup(release.remove)
+        display = harness.start_module()
+        cls.addClassCleanup(display.stop)
 
     def setUp(self):
         self.site = real_servers.NginxSite(VENDOR_ADDRESS, release.site).start()
