@@ -8,12 +8,20 @@ public:
     explicit OwnedHandle(HANDLE handle = nullptr) : handle_(handle) {}
     OwnedHandle(const OwnedHandle &) = delete;
     OwnedHandle &operator=(const OwnedHandle &) = delete;
-    ~OwnedHandle() {
-        if (handle_ != nullptr)
-            CloseHandle(handle_);
-    }
+    ~OwnedHandle() { Close(); }
 
     HANDLE Get() const { return handle_; }
+    // File functions say "no handle" with INVALID_HANDLE_VALUE, the others with null.
+    bool IsOpen() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
+    void Close() {
+        if (IsOpen())
+            CloseHandle(handle_);
+        handle_ = nullptr;
+    }
+    void Reset(HANDLE handle) {
+        Close();
+        handle_ = handle;
+    }
     // For a function that returns a new handle through its last argument; call it on an empty owner only.
     HANDLE *Out() { return &handle_; }
     // Hands the handle to the caller, who closes it.

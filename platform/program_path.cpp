@@ -31,13 +31,16 @@ bool DirectoryPart(const wchar_t *programPath, wchar_t *result, size_t size) {
     return true;
 }
 
-bool PathBeside(const wchar_t *programPath, const wchar_t *name, wchar_t *result, size_t size) {
-    const size_t directory = DirectoryLength(programPath);
-    const size_t nameLength = wcslen(name);
-    if (directory + 1 + nameLength >= size)
+bool JoinWithBackslash(const wchar_t *first, size_t firstLength, const wchar_t *second, wchar_t *result, size_t size) {
+    const size_t secondLength = wcslen(second);
+    if (firstLength + 1 + secondLength >= size)
         return false;
-    wmemcpy(result, programPath, directory);
-    result[directory] = L'\\';
-    wmemcpy(result + directory + 1, name, nameLength + 1);
+    wmemcpy(result, first, firstLength);
+    result[firstLength] = L'\\';
+    wmemcpy(result + firstLength + 1, second, secondLength + 1);
     return true;
+}
+
+bool PathBeside(const wchar_t *programPath, const wchar_t *name, wchar_t *result, size_t size) {
+    return JoinWithBackslash(programPath, DirectoryLength(programPath), name, result, size);
 }

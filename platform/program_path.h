@@ -14,6 +14,10 @@ const wchar_t *FileNamePart(const wchar_t *path);
 // its backslash. Returns false when it does not fit `size` characters.
 bool DirectoryPart(const wchar_t *programPath, wchar_t *result, size_t size);
 
+// Writes the first `firstLength` characters of `first`, a backslash and `second`: a file in a folder, or a user in a
+// domain. Returns false when the result does not fit `size` characters.
+bool JoinWithBackslash(const wchar_t *first, size_t firstLength, const wchar_t *second, wchar_t *result, size_t size);
+
 // Writes directory\name; a drive's root gives a doubled backslash, which Windows accepts. Returns false when the
 // result does not fit `size` characters.
 bool PathBeside(const wchar_t *programPath, const wchar_t *name, wchar_t *result, size_t size);

@@ -9,15 +9,11 @@ typedef BOOL(WINAPI *SetDefaultDllDirectoriesFunction)(DWORD);
 
 // Without update KB2533623 Windows 7 has no LOAD_LIBRARY_SEARCH_* flags; the full System32 path does the same.
 HMODULE LoadByFullPath(const wchar_t *name) {
+    wchar_t system[kPathSize] = {};
     wchar_t path[kPathSize] = {};
-    const UINT length = GetSystemDirectoryW(path, kPathSize);
-    if (length == 0 || length >= kPathSize)
+    const UINT length = GetSystemDirectoryW(system, kPathSize);
+    if (length == 0 || length >= kPathSize || !JoinWithBackslash(system, length, name, path, kPathSize))
         return nullptr;
-    const int nameLength = lstrlenW(name);
-    if (length + 1 + static_cast<UINT>(nameLength) >= kPathSize)
-        return nullptr;
-    path[length] = L'\\';
-    lstrcpyW(path + length + 1, name);
     return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 

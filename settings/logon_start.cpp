@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include <taskschd.h>
-#include <wchar.h>
 
 #include "platform/owned_handle.h"
 #include "platform/program_path_win32.h"
@@ -110,14 +109,8 @@ bool CurrentUserId(wchar_t *userId, DWORD size) {
     DWORD nameSize = kNameSize;
     DWORD domainSize = kNameSize;
     SID_NAME_USE use;
-    if (!LookupAccountSidW(nullptr, info.user.User.Sid, name, &nameSize, domain, &domainSize, &use))
-        return false;
-    if (domainSize + 1 + nameSize >= size)
-        return false;
-    wmemcpy(userId, domain, domainSize);
-    userId[domainSize] = L'\\';
-    wmemcpy(userId + domainSize + 1, name, nameSize + 1);
-    return true;
+    return LookupAccountSidW(nullptr, info.user.User.Sid, name, &nameSize, domain, &domainSize, &use) &&
+           JoinWithBackslash(domain, domainSize, name, userId, size);
 }
 
 // An earlier build started the program from the Run key, which Windows does not do for a program that asks for

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "net/tcp_exchange.h"
+#include "platform/owned_handle.h"
 #include "time/clock_report.h"
 #include "time/time_servers.h"
 
@@ -20,17 +21,15 @@ int ReceiveTimeValue(SOCKET, SocketReader &reader, void *context) {
 
 // Setting the clock needs the system-time privilege enabled in the (elevated) process token.
 bool EnableSystemTimePrivilege() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
+    OwnedHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.Out()))
         return false;
     TOKEN_PRIVILEGES privileges = {};
     privileges.PrivilegeCount = 1;
     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    const bool enabled = LookupPrivilegeValueA(nullptr, SE_SYSTEMTIME_NAME, &privileges.Privileges[0].Luid) &&
-                         AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr) &&
-                         GetLastError() == ERROR_SUCCESS;
-    CloseHandle(token);
-    return enabled;
+    return LookupPrivilegeValueA(nullptr, SE_SYSTEMTIME_NAME, &privileges.Privileges[0].Luid) &&
+           AdjustTokenPrivileges(token.Get(), FALSE, &privileges, 0, nullptr, nullptr) &&
+           GetLastError() == ERROR_SUCCESS;
 }
 
 } // namespace

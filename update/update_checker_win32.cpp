@@ -4,8 +4,8 @@
 #include <winsock2.h>
 #include <shellapi.h>
 
-#include "platform/program_path_win32.h"
 #include "net/tcp_exchange.h"
+#include "platform/program_path_win32.h"
 #include "update/held_file.h"
 #include "update/http_request.h"
 #include "update/http_response.h"
@@ -70,15 +70,15 @@ int ReceiveBody(SocketReader &reader, HANDLE file, long expected) {
 // Writes the body into a new file that nobody else may open meanwhile. A failed download deletes what it wrote
 // through the same handle, so that no partial file is left beside the program, not even for a moment.
 int WriteDownload(SocketReader &reader, const wchar_t *target, long length) {
-    const HANDLE file =
-        CreateFileW(target, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    OwnedHandle file(
+        CreateFileW(target, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsOpen())
         return 0;
-    const int result = ReceiveBody(reader, file, length);
+    const int result = ReceiveBody(reader, file.Get(), length);
     FILE_DISPOSITION_INFO disposition = {TRUE};
     const bool deleted =
-        result == 0 && SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
-    CloseHandle(file);
+        result == 0 && SetFileInformationByHandle(file.Get(), FileDispositionInfo, &disposition, sizeof disposition);
+    file.Close();
     if (result == 0 && !deleted) // a file system that cannot delete through the handle
         DeleteFileW(target);
     return result;
@@ -107,8 +107,8 @@ int ExchangeDownload(SOCKET socket, SocketReader &reader, void *context) {
     // A program cannot be started from a file that a handle holds with write access, so the writing handle is
     // closed and the file held again at once, for reading only and sharing nothing but reading. Whatever happens
     // in between, the signature check reads the file through this handle, so it judges exactly what is launched.
-    download.handle = CreateFileW(download.path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+    download.file.Reset(CreateFileW(download.path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
     if (download.IsOpen())
         return 1;
     DeleteFileW(download.path);
@@ -146,7 +146,7 @@ int UpdateChecker::DownloadUpdate(HeldFile &download) {
 bool UpdateChecker::VerifyDownload(HeldFile &download) {
     if (!download.IsOpen())
         return false;
-    if (IsSignedBySamePublisher(download.path, download.handle))
+    if (IsSignedBySamePublisher(download.path, download.file.Get()))
         return true;
     download.Close();
     DeleteFileW(download.path);
@@ -155,7 +155,7 @@ bool UpdateChecker::VerifyDownload(HeldFile &download) {
 
 void UpdateChecker::LaunchUpdate(HeldFile &download) {
     LARGE_INTEGER size = {};
-    if (markerSeen != 0 && expectedSize != 0 && download.IsOpen() && GetFileSizeEx(download.handle, &size) &&
+    if (markerSeen != 0 && expectedSize != 0 && download.IsOpen() && GetFileSizeEx(download.file.Get(), &size) &&
         size.QuadPart == expectedSize)
         ShellExecuteW(nullptr, L"open", download.path, nullptr, nullptr, SW_SHOWNORMAL);
     // The new build is running from its own image now, or was not started.
