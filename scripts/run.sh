@@ -15,17 +15,8 @@ if [ -z "${TEMPVARO_SKIP_SETUP:-}" ]; then
     scripts/setup.sh
 fi
 
-jobs=$(nproc)
-cmake --preset windows-x86 >/dev/null
-cmake --build --preset windows-x86 -j"$jobs"
 # The release build as users get it, where this machine can run 32-bit programs; else the x86-64 build.
-build_dir=$(tests/wine/e2e_build.sh 2> >(sed 's/^e2e: exercising/run.sh: running/' >&2))
-if [ "$build_dir" != "$PWD/build/windows-x86" ]; then
-    cmake --preset windows-x64 >/dev/null
-    cmake --build --preset windows-x64 -j"$jobs" --target Tempvaro window_probe
-fi
-export TEMPVARO_EXE=$build_dir/Tempvaro.exe TEMPVARO_PROBE=$build_dir/tests/tools/window_probe.exe
-export TEMPVARO_SCREENSHOTS=$build_dir/screenshots
+source tests/wine/use_e2e_build.sh
 
 # The demo itself, run by Python inside the namespace with the test harness and fake servers.
 read -r -d '' demo <<'PY' || true

@@ -214,8 +214,9 @@ class Program:
         self.win_pid = None
         self.started = None
 
-    def start(self):
-        env = dict(os.environ, DISPLAY=self.display.name)
+    def start(self, environment=None):
+        """Starts the program, with `environment` (a dict) added to this process's."""
+        env = dict(os.environ, DISPLAY=self.display.name, **(environment or {}))
         with open(self.log, "ab") as log:
             self.started = time.monotonic()
             self.process = subprocess.Popen([WINE, str(self.exe)], cwd=self.workdir, stdout=log,
@@ -269,6 +270,18 @@ class Program:
         code, _, err = run_probe(self.display, "key", name, "--title", title, "--pid", str(self.win_pid))
         if code != 0:
             raise AssertionError(f"cannot send {name} to {title!r}: {err}")
+
+    def check_states(self):
+        """The check state (0, 1 or 2) of each check box of the main window, by control id."""
+        code, lines, err = self.probe("children")
+        if code != 0:
+            raise AssertionError(f"window_probe children failed: {err}")
+        states = {}
+        for line in lines:
+            control, _, state, _ = line.split("\t", 3)
+            if state != "-":
+                states[int(control)] = int(state)
+        return states
 
     def running(self):
         return self.process is not None and self.process.poll() is None

@@ -5,7 +5,6 @@ import os
 import shutil
 import tempfile
 import unittest
-from unittest import mock
 
 from . import harness
 from .fake_time_server import TimeServers
@@ -46,18 +45,7 @@ class CodePageTestCase(unittest.TestCase):
     def launch(self, environment=None, **kwargs):
         program = harness.Program(display, **kwargs)
         self.addCleanup(program.stop)
-        with mock.patch.dict(os.environ, environment or {}):
-            program.start()
-        return program.wait_window()
-
-    def autorun_box(self, program):
-        code, lines, err = program.probe("children")
-        self.assertEqual(code, 0, err)
-        for line in lines:
-            control, _, state, _ = line.split("\t", 3)
-            if int(control) == IDC_AUTORUN:
-                return int(state)
-        raise AssertionError("no log-on start box")
+        return program.start(environment).wait_window()
 
 
 class WesternCodePageTest(CodePageTestCase):
@@ -85,7 +73,7 @@ class SplitByteFileNameTest(CodePageTestCase):
         with open(os.path.join(first_dir, "NetTimeConfig.ini"), "wb") as settings:
             settings.write(b"[Config]\r\nAutoRun=1\r\n")
         first = self.launch(workdir=first_dir, name=SPLIT_NAMES[0])
-        self.assertEqual(self.autorun_box(first), 1)
+        self.assertEqual(first.check_states()[IDC_AUTORUN], 1)
 
         # Another name that shares the bytes after the split runs beside it: the mutex is named after the whole name.
         second = harness.Program(display, name=SPLIT_NAMES[1])

@@ -10,7 +10,6 @@ import subprocess
 import tempfile
 import time
 import unittest
-from unittest import mock
 
 from . import harness
 from .fake_time_server import TimeServers
@@ -119,20 +118,11 @@ class SettingsTestCase(unittest.TestCase):
         self.addCleanup(program.stop)
         if settings is not None:
             (program.workdir / SETTINGS_FILE).write_bytes(settings.replace("\n", "\r\n").encode("ascii"))
-        with mock.patch.dict(os.environ, environment or {}):
-            program.start()
-        return program.wait_window()
+        return program.start(environment).wait_window()
 
     def boxes(self, program):
         """The three option boxes' check states, by control id."""
-        code, lines, err = program.probe("children")
-        self.assertEqual(code, 0, err)
-        states = {}
-        for line in lines:
-            control, _, state, _ = line.split("\t", 3)
-            if int(control) in (IDC_AUTOSYNC, IDC_AUTORUN, IDC_MINIMIZED):
-                states[int(control)] = int(state)
-        return states
+        return program.check_states()
 
     def assertBoxes(self, program, autosync, autorun, minimized):
         self.assertEqual(self.boxes(program), {IDC_AUTOSYNC: autosync, IDC_AUTORUN: autorun, IDC_MINIMIZED: minimized})
