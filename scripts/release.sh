@@ -44,20 +44,21 @@ printf '%s' "$password" | osslsigncode sign "${sign_options[@]}" -in build/windo
     >/dev/null
 
 # Verify against the system's roots plus the certificates the PKCS#12 file carries (a test publisher is its own root).
+system_roots=/etc/ssl/certs/ca-certificates.crt
 printf '%s' "$password" | openssl pkcs12 -in "$certificate" -nokeys "${passin[@]}" -out "$work/chain.pem"
-cat /etc/ssl/certs/ca-certificates.crt "$work/chain.pem" >"$work/roots.pem"
+cat "$system_roots" "$work/chain.pem" >"$work/roots.pem"
 verify_options=(-CAfile "$work/roots.pem")
 if [ -n "${TEMPVARO_TIMESTAMP_URL:-}" ]; then
-    cat /etc/ssl/certs/ca-certificates.crt ${TEMPVARO_TIMESTAMP_CAFILE:+"$TEMPVARO_TIMESTAMP_CAFILE"} >"$work/tsa.pem"
+    cat "$system_roots" ${TEMPVARO_TIMESTAMP_CAFILE:+"$TEMPVARO_TIMESTAMP_CAFILE"} >"$work/tsa.pem"
     verify_options+=(-TSA-CAfile "$work/tsa.pem")
 fi
-verified=0
-osslsigncode verify -in "$signed" "${verify_options[@]}" >"$work/verify.log" 2>&1 || verified=1
+failed=0
+osslsigncode verify -in "$signed" "${verify_options[@]}" >"$work/verify.log" 2>&1 || failed=1
 # osslsigncode accepts a signature whose time stamp it could not verify; a release that asked for one may not.
 if [ -n "${TEMPVARO_TIMESTAMP_URL:-}" ] && ! grep -q '^Timestamp Server Signature verification: ok' "$work/verify.log"; then
-    verified=1
+    failed=1
 fi
-if [ $verified -ne 0 ]; then
+if [ $failed -ne 0 ]; then
     cat "$work/verify.log" >&2
     echo "release: the signed program does not verify; nothing is published" >&2
     exit 1

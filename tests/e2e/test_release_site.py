@@ -10,6 +10,7 @@ import tempfile
 import unittest
 
 from . import harness, real_servers
+from .publishers import make_certificate, make_pkcs12, sign
 from .time_stamp_authority import TimeStampAuthority
 
 VENDOR_ADDRESS = "127.0.0.20"
@@ -23,18 +24,6 @@ OFFER_TIMEOUT = 40
 
 display = None
 release = None
-
-
-def make_publisher_file(directory, usage="codeSigning"):
-    """A self-signed certificate for `usage` and its key in a PKCS#12 file with an empty password."""
-    key, certificate, bundle = (directory / f"{usage}.key", directory / f"{usage}.crt", directory / f"{usage}.p12")
-    quiet = {"check": True, "stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-                    "-subj", "/CN=Tempvaro Release Test Publisher/O=Tempvaro Tests",
-                    "-addext", f"extendedKeyUsage={usage}", "-keyout", str(key), "-out", str(certificate)], **quiet)
-    subprocess.run(["openssl", "pkcs12", "-export", "-inkey", str(key), "-in", str(certificate),
-                    "-passout", "pass:", "-out", str(bundle)], **quiet)
-    return key, certificate, bundle
 
 
 def run_release(bundle, dist, **environment):
@@ -57,7 +46,9 @@ class Release:
 
     def __init__(self):
         self.directory = pathlib.Path(tempfile.mkdtemp(prefix="tempvaro-release-"))
-        key, certificate, bundle = make_publisher_file(self.directory)
+        publisher = make_certificate(self.directory, "Release Publisher")
+        certificate = publisher[1]
+        bundle = make_pkcs12(publisher)
         self.dist = self.directory / "dist"
         authority = TimeStampAuthority()
         try:
@@ -77,9 +68,7 @@ class Release:
                        check=True, stdout=subprocess.DEVNULL)
         subprocess.run(["cmake", "--build", str(build), "-j2", "--target", "Tempvaro"], check=True,
                        stdout=subprocess.DEVNULL)
-        subprocess.run(["osslsigncode", "sign", "-certs", str(certificate), "-key", str(key), "-n", "Tempvaro",
-                        "-in", str(build / "Tempvaro.exe"), "-out", str(self.older)],
-                       check=True, stdout=subprocess.DEVNULL)
+        sign(build / "Tempvaro.exe", self.older, publisher)
 
     def remove(self):
         shutil.rmtree(self.directory, ignore_errors=True)
@@ -137,7 +126,7 @@ class RefusedReleaseTest(unittest.TestCase):
         # Signed with a web server's certificate: the signature is there, but it does not verify for code.
         directory = pathlib.Path(tempfile.mkdtemp(prefix="tempvaro-release-"))
         self.addCleanup(shutil.rmtree, directory, ignore_errors=True)
-        _, _, bundle = make_publisher_file(directory, usage="serverAuth")
+        bundle = make_pkcs12(make_certificate(directory, "Web Server", usage="serverAuth"))
         result = run_release(bundle, directory / "dist")
         self.assertNotEqual(result.returncode, 0)
         self.assertIn("nothing is published", result.stderr)
@@ -146,7 +135,7 @@ class RefusedReleaseTest(unittest.TestCase):
     def test_a_time_stamp_from_an_authority_nobody_trusts_is_never_published(self):
         directory = pathlib.Path(tempfile.mkdtemp(prefix="tempvaro-release-"))
         self.addCleanup(shutil.rmtree, directory, ignore_errors=True)
-        _, _, bundle = make_publisher_file(directory)
+        bundle = make_pkcs12(make_certificate(directory, "Release Publisher"))
         authority = TimeStampAuthority()
         self.addCleanup(authority.stop)
         result = run_release(bundle, directory / "dist", TEMPVARO_TIMESTAMP_URL=authority.url)

@@ -12,6 +12,7 @@ import time
 import unittest
 
 from . import harness
+from .publishers import make_certificate, sign
 from .fake_web_server import DOWNLOAD_PATH, VERSION_PATH, FakeWebServer, Reply, http_response
 
 RECORD_RUN = pathlib.Path(os.environ.get("TEMPVARO_RECORD_RUN",
@@ -25,26 +26,6 @@ OFFER_TIMEOUT = 30
 
 display = None
 keys = None
-
-
-def make_publisher(directory, name, subject=None):
-    """A self-signed code-signing certificate made for this run, with a fresh key that never leaves the temporary
-    directory; `subject` names the publisher it claims to be (by default its own name)."""
-    key, certificate = directory / f"{name}.key", directory / f"{name}.crt"
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-                    "-subj", f"/CN=Tempvaro Test Publisher {subject or name}/O=Tempvaro Tests",
-                    "-addext", "extendedKeyUsage=codeSigning",
-                    "-keyout", str(key), "-out", str(certificate)],
-                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    return key, certificate
-
-
-def sign(source, target, publisher):
-    key, certificate = publisher
-    subprocess.run(["osslsigncode", "sign", "-certs", str(certificate), "-key", str(key), "-n", "Tempvaro",
-                    "-in", str(source), "-out", str(target)],
-                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    return target
 
 
 def retarget_record(source, target):
@@ -74,8 +55,9 @@ class Builds:
 
     def __init__(self):
         self.directory = pathlib.Path(tempfile.mkdtemp(prefix="tempvaro-update-"))
-        ours, theirs = make_publisher(self.directory, "A"), make_publisher(self.directory, "B")
-        impostor = make_publisher(self.directory, "A-impostor", subject="A")
+        ours = make_certificate(self.directory, "Publisher A")
+        theirs = make_certificate(self.directory, "Publisher B")
+        impostor = make_certificate(self.directory, "impostor", subject="Publisher A")
         self.program = sign(harness.EXE, self.directory / "Tempvaro-signed.exe", ours)
         self.good = sign(RECORD_RUN, self.directory / "good.exe", ours)
         self.other_publisher = sign(RECORD_RUN, self.directory / "other.exe", theirs)

@@ -8,6 +8,8 @@ import subprocess
 import tempfile
 import threading
 
+from .publishers import make_certificate
+
 CONFIG = """[ tsa ]
 default_tsa = tsa_config
 [ tsa_config ]
@@ -30,11 +32,7 @@ class TimeStampAuthority:
 
     def __init__(self):
         self.folder = pathlib.Path(tempfile.mkdtemp(prefix="tempvaro-tsa-"))
-        self.certificate = self.folder / "tsa.crt"
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-                        "-subj", "/CN=Tempvaro Test Time Stamps", "-addext", "extendedKeyUsage=critical,timeStamping",
-                        "-keyout", str(self.folder / "tsa.key"), "-out", str(self.certificate)],
-                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        _, self.certificate = make_certificate(self.folder, "tsa", usage="critical,timeStamping")
         (self.folder / "serial").write_text("01\n")
         config = self.folder / "tsa.cnf"
         config.write_text(CONFIG.format(folder=self.folder))

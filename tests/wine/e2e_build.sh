@@ -2,8 +2,9 @@
 # Prints the build folder whose Tempvaro.exe the end-to-end tests and run.sh should start: the 32-bit release build,
 # as users get it, where this machine runs 32-bit x86 programs and has 32-bit Wine; else the x86-64 build.
 # Says on standard error which one and why.
-root=$(cd "$(dirname "$0")/../.." && pwd)
-if "$root/scripts/runs_i386.sh" && [ -e /usr/lib/i386-linux-gnu/wine/i386-windows/ntdll.dll ]; then
+source "$(dirname "$0")/wine_env.sh"
+root=$TEMPVARO_ROOT
+if "$root/scripts/runs_i386.sh" && [ -e "$WINE32_NTDLL" ]; then
     echo "e2e: exercising build/windows-x86/Tempvaro.exe, the shipped 32-bit build" >&2
     echo "$root/build/windows-x86"
 else

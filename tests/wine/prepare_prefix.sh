@@ -5,7 +5,7 @@ source "$(dirname "$0")/wine_env.sh"
 # With 32-bit Wine installed the prefix must hold the 32-bit system too; one made before it was installed does not,
 # and Wine does not add it later, so such a prefix of ours is made anew.
 has_32bit_system() {
-    [ ! -e /usr/lib/i386-linux-gnu/wine/i386-windows/ntdll.dll ] ||
+    [ ! -e "$WINE32_NTDLL" ] ||
         [ -e "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]
 }
 [ -f "$WINEPREFIX/.tempvaro-ready" ] && has_32bit_system && exit 0

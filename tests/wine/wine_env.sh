@@ -3,6 +3,8 @@ TEMPVARO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 export TEMPVARO_ROOT
 export WINE=/usr/lib/wine/wine64
 export WINESERVER=/usr/lib/wine/wineserver
+# There once Debian's 32-bit Wine is installed.
+WINE32_NTDLL=/usr/lib/i386-linux-gnu/wine/i386-windows/ntdll.dll
 export WINEPREFIX="${TEMPVARO_WINEPREFIX:-$TEMPVARO_ROOT/build/wineprefix}"
 export WINEDEBUG=-all
 # No Mono or Gecko installer prompts: nothing here needs them, and nothing may be downloaded.
