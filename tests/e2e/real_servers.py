@@ -23,26 +23,28 @@ def wait_listening(address, port, process, what):
 
 
 class _Server:
-    """A server process in a folder of its own, ended (by its id) and cleaned up on stop or on leaving a with."""
+    """A server process on `address` in a folder of its own, ended (by its id) and cleaned up on stop or on leaving
+    a with."""
 
-    def __init__(self):
+    def __init__(self, address):
+        self.address = address
         self.folder = pathlib.Path(tempfile.mkdtemp(prefix="tempvaro-server-"))
         self.process = None
 
-    def _run(self, command, address, port, what):
+    def _run(self, command, port, what):
         log = open(self.folder / "output.log", "wb")
         self.process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT)
         log.close()
         try:
-            wait_listening(address, port, self.process, what)
+            wait_listening(self.address, port, self.process, what)
+        except AssertionError as error:
+            output = (self.folder / "output.log").read_text(errors="replace")
+            self.stop()
+            raise AssertionError(f"{error}; it said:\n{output}") from None
         except BaseException:
             self.stop()
             raise
         return self
-
-    def log(self):
-        path = self.folder / "output.log"
-        return path.read_text(errors="replace") if path.exists() else ""
 
     def stop(self):
         if self.process is not None:
@@ -59,10 +61,6 @@ class _Server:
 
 class XinetdTimeServer(_Server):
     """xinetd's internal Time Protocol service (RFC 868 over TCP) on `address`, port 37."""
-
-    def __init__(self, address):
-        super().__init__()
-        self.address = address
 
     def start(self):
         config = self.folder / "xinetd.conf"
@@ -83,15 +81,14 @@ service time
 }}
 """)
         command = ["xinetd", "-dontfork", "-f", str(config), "-pidfile", str(self.folder / "xinetd.pid")]
-        return self._run(command, self.address, 37, "xinetd")
+        return self._run(command, 37, "xinetd")
 
 
 class NginxSite(_Server):
     """nginx serving the folder `root` as it stands on `address`, port 80, as one process."""
 
     def __init__(self, address, root):
-        super().__init__()
-        self.address = address
+        super().__init__(address)
         self.root = pathlib.Path(root)
 
     def start(self):
@@ -111,7 +108,7 @@ http {{
 }}
 """)
         command = ["nginx", "-c", str(config), "-p", str(self.folder)]
-        return self._run(command, self.address, 80, "nginx")
+        return self._run(command, 80, "nginx")
 
     def requests(self):
         """The request lines nginx logged, in order."""
