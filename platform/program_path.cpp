@@ -15,6 +15,10 @@ size_t DirectoryLength(const wchar_t *programPath) {
     return length;
 }
 
+wchar_t AsciiLower(wchar_t c) {
+    return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+}
+
 } // namespace
 
 const wchar_t *FileNamePart(const wchar_t *path) {
@@ -43,4 +47,15 @@ bool JoinWithBackslash(const wchar_t *first, size_t firstLength, const wchar_t *
 
 bool PathBeside(const wchar_t *programPath, const wchar_t *name, wchar_t *result, size_t size) {
     return JoinWithBackslash(programPath, DirectoryLength(programPath), name, result, size);
+}
+
+size_t InsideFolderLength(const wchar_t *folder, const wchar_t *path) {
+    size_t length = wcslen(folder);
+    if (length > 0 && folder[length - 1] == L'\\')
+        --length;
+    for (size_t i = 0; i < length; ++i) {
+        if (AsciiLower(folder[i]) != AsciiLower(path[i]))
+            return 0;
+    }
+    return length > 0 && path[length] == L'\\' && path[length + 1] != L'\0' ? length : 0;
 }

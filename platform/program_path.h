@@ -21,3 +21,7 @@ bool JoinWithBackslash(const wchar_t *first, size_t firstLength, const wchar_t *
 // Writes directory\name; a drive's root gives a doubled backslash, which Windows accepts. Returns false when the
 // result does not fit `size` characters.
 bool PathBeside(const wchar_t *programPath, const wchar_t *name, wchar_t *result, size_t size);
+
+// The length of `folder`, without a trailing backslash, when `path` lies below it; 0 when it does not (the folder
+// itself is not below it). ASCII letters match in either case, as Windows' file names do.
+size_t InsideFolderLength(const wchar_t *folder, const wchar_t *path);

@@ -5,40 +5,27 @@
 
 #include <taskschd.h>
 
+#include "platform/com_guards.h"
 #include "platform/owned_handle.h"
 #include "platform/program_path_win32.h"
 #include "settings/logon_task_xml.h"
 #include "settings/program_guard.h"
 
-const wchar_t kLogonTaskName[] = L"Tempvaro";
+const wchar_t kOldTaskName[] = L"Tempvaro";
 
 namespace {
 
 const wchar_t kRootFolder[] = L"\\";
 const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+// A SID's text is at most 184 characters; the task's name adds the readable part before it.
+const DWORD kSidSize = 192;
+const size_t kTaskNameSize = kSidSize + 16;
 // A domain name, a backslash and a user name, each at their longest.
-const DWORD kNameSize = 256;
-const DWORD kUserIdSize = 2 * kNameSize + 1;
+const DWORD kUserNameSize = 2 * 256 + 1;
 
-// A COM interface released when its owner goes out of scope.
-template <typename Interface> class ComRef {
-public:
-    ComRef() = default;
-    ComRef(const ComRef &) = delete;
-    ComRef &operator=(const ComRef &) = delete;
-    ~ComRef() {
-        if (pointer_ != nullptr)
-            pointer_->Release();
-    }
-
-    Interface *Get() const { return pointer_; }
-    Interface *operator->() const { return pointer_; }
-    Interface **Out() { return &pointer_; }
-    void **OutVoid() { return reinterpret_cast<void **>(&pointer_); }
-
-private:
-    Interface *pointer_ = nullptr;
-};
+bool IsMissing(HRESULT result) {
+    return result == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) || result == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+}
 
 // A counted string for COM, freed when its owner goes out of scope; null when it could not be made.
 class ComString {
@@ -49,27 +36,10 @@ public:
     ~ComString() { SysFreeString(text_); }
 
     BSTR Get() const { return text_; }
+    BSTR *Out() { return &text_; }
 
 private:
     BSTR text_;
-};
-
-// COM on this thread while the object lives. Apartment-threaded, as a window's thread must be; a thread that already
-// uses the other model can still make the calls, but is not ours to uninitialise.
-class ComApartment {
-public:
-    ComApartment() : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-    ComApartment(const ComApartment &) = delete;
-    ComApartment &operator=(const ComApartment &) = delete;
-    ~ComApartment() {
-        if (SUCCEEDED(result_))
-            CoUninitialize();
-    }
-
-    bool Usable() const { return SUCCEEDED(result_) || result_ == RPC_E_CHANGED_MODE; }
-
-private:
-    HRESULT result_;
 };
 
 // The root folder of the local Task Scheduler library. Members are released in reverse order, COM last.
@@ -92,43 +62,63 @@ private:
     ComRef<ITaskFolder> folder_;
 };
 
-// The running user as "domain\name", taken from the process's own token.
-bool CurrentUserId(wchar_t *userId, DWORD size) {
-    OwnedHandle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Out()))
+// The running user's own task: a second user's save neither replaces nor removes the first user's.
+bool LogonTaskName(wchar_t (&name)[kTaskNameSize], wchar_t (&sid)[kSidSize]) {
+    const size_t prefix = wcslen(kOldTaskName);
+    if (!CurrentUserSid(sid, kSidSize) || prefix + 1 + wcslen(sid) >= kTaskNameSize)
         return false;
-    union {
-        TOKEN_USER user;
-        BYTE room[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    } info;
-    DWORD infoSize = 0;
-    if (!GetTokenInformation(token.Get(), TokenUser, &info, sizeof info, &infoSize))
+    wcscpy(name, kOldTaskName);
+    name[prefix] = L'-';
+    wcscpy(name + prefix + 1, sid);
+    return true;
+}
+
+// Whether the user a task runs as is the running user: by SID, or by the "domain\name" an earlier build wrote.
+bool RunsAsCurrentUser(IRegisteredTask *task, const wchar_t *sid) {
+    ComRef<ITaskDefinition> definition;
+    ComRef<IPrincipal> principal;
+    ComString userId(nullptr);
+    wchar_t userName[kUserNameSize] = {};
+    return SUCCEEDED(task->get_Definition(definition.Out())) && SUCCEEDED(definition->get_Principal(principal.Out())) &&
+           SUCCEEDED(principal->get_UserId(userId.Out())) && userId.Get() != nullptr &&
+           (CompareStringOrdinal(userId.Get(), -1, sid, -1, TRUE) == CSTR_EQUAL ||
+            (CurrentUserName(userName, kUserNameSize) &&
+             CompareStringOrdinal(userId.Get(), -1, userName, -1, TRUE) == CSTR_EQUAL));
+}
+
+// An earlier build registered one task under a fixed name for whoever saved last. The running user's is removed;
+// another user's, or one whose user cannot be read, is not ours to touch.
+bool RemoveOldNamedTask(const wchar_t *sid) {
+    TaskLibrary library;
+    const ComString name(kOldTaskName);
+    if (!library.Connect() || name.Get() == nullptr)
         return false;
-    wchar_t name[kNameSize] = {};
-    wchar_t domain[kNameSize] = {};
-    DWORD nameSize = kNameSize;
-    DWORD domainSize = kNameSize;
-    SID_NAME_USE use;
-    return LookupAccountSidW(nullptr, info.user.User.Sid, name, &nameSize, domain, &domainSize, &use) &&
-           JoinWithBackslash(domain, domainSize, name, userId, size);
+    ComRef<IRegisteredTask> task;
+    const HRESULT found = library->GetTask(name.Get(), task.Out());
+    if (FAILED(found))
+        return IsMissing(found);
+    if (!RunsAsCurrentUser(task.Get(), sid))
+        return true;
+    const HRESULT removed = library->DeleteTask(name.Get(), 0);
+    return SUCCEEDED(removed) || IsMissing(removed);
 }
 
 // An earlier build started the program from the Run key, which Windows does not do for a program that asks for
 // elevation; a value left there is a dead entry.
-bool RemoveOldRunValue(const wchar_t *programPath) {
-    const LONG status = RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kRunKey, FileNamePart(programPath));
-    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+void RemoveOldRunValue(const wchar_t *programPath) {
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kRunKey, FileNamePart(programPath));
 }
 
 } // namespace
 
 bool RegisterLogonTask(const wchar_t *programPath) {
-    wchar_t userId[kUserIdSize] = {};
+    wchar_t taskName[kTaskNameSize] = {};
+    wchar_t sid[kSidSize] = {};
     wchar_t xml[kLogonTaskXmlSize];
-    if (!CurrentUserId(userId, kUserIdSize) || !FormatLogonTaskXml(programPath, userId, xml, kLogonTaskXmlSize))
+    if (!LogonTaskName(taskName, sid) || !FormatLogonTaskXml(programPath, sid, xml, kLogonTaskXmlSize))
         return false;
     TaskLibrary library;
-    const ComString name(kLogonTaskName);
+    const ComString name(taskName);
     const ComString text(xml);
     if (!library.Connect() || name.Get() == nullptr || text.Get() == nullptr)
         return false;
@@ -136,22 +126,29 @@ bool RegisterLogonTask(const wchar_t *programPath) {
     const VARIANT none = {};
     ComRef<IRegisteredTask> task;
     return SUCCEEDED(library->RegisterTask(name.Get(), text.Get(), TASK_CREATE_OR_UPDATE, none, none,
-                                           TASK_LOGON_INTERACTIVE_TOKEN, none, task.Out()));
+                                           TASK_LOGON_INTERACTIVE_TOKEN, none, task.Out())) &&
+           RemoveOldNamedTask(sid);
 }
 
 bool RemoveLogonTask() {
+    wchar_t taskName[kTaskNameSize] = {};
+    wchar_t sid[kSidSize] = {};
+    if (!LogonTaskName(taskName, sid))
+        return false;
     TaskLibrary library;
-    const ComString name(kLogonTaskName);
+    const ComString name(taskName);
     if (!library.Connect() || name.Get() == nullptr)
         return false;
     const HRESULT result = library->DeleteTask(name.Get(), 0);
-    return SUCCEEDED(result) || result == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    return (SUCCEEDED(result) || IsMissing(result)) && RemoveOldNamedTask(sid);
 }
 
 int SetAutoRun(int mode) {
     wchar_t path[kPathSize] = {};
     if (!ProgramFilePath(path, kPathSize))
         return 0;
-    const bool changed = mode == 1 ? !UserMayChangeProgram(path) && RegisterLogonTask(path) : RemoveLogonTask();
-    return changed && RemoveOldRunValue(path) ? 1 : 0;
+    const bool changed = mode == 1 ? ProgramMayStartAtLogOn(path) && RegisterLogonTask(path) : RemoveLogonTask();
+    // A dead entry left by an earlier build; whether it goes or not, the task alone decides what AutoRun says.
+    RemoveOldRunValue(path);
+    return changed ? 1 : 0;
 }

@@ -1,14 +1,16 @@
 // The log-on start: a scheduled task that runs the program with the highest privileges when the user logs on.
 #pragma once
 
-// Registers (mode 1) or removes (mode 0) the log-on start, and removes a Run value that an earlier build left;
-// returns 1 on success, 0 on failure. Registering is refused when the user could change the program file or its
-// folder without administrator rights.
+// Registers (mode 1) or removes (mode 0) the running user's log-on start, and removes the Run value that an earlier
+// build left; returns 1 when the task is as asked, 0 otherwise. Registering is refused unless only administrators
+// can change the program (see program_guard.h).
 int SetAutoRun(int mode);
 
-// The Task Scheduler's part alone. Registering replaces an earlier task; removing a task that is not there succeeds.
+// The Task Scheduler's part alone, for the running user's task, named "Tempvaro-" and the user's SID. Registering
+// replaces an earlier task; removing a task that is not there succeeds. Both also remove this user's task of the
+// fixed name "Tempvaro" that earlier builds registered.
 bool RegisterLogonTask(const wchar_t *programPath);
 bool RemoveLogonTask();
 
-// The task's name in the Task Scheduler library.
-extern const wchar_t kLogonTaskName[];
+// The fixed name earlier builds gave the task, and the start of every task's name now.
+extern const wchar_t kOldTaskName[];

@@ -7,9 +7,10 @@
 
 namespace {
 
-// The trigger and the principal name the user: a log-on trigger without one fires at every user's log-on.
-// InteractiveToken runs the program in the user's session, HighestAvailable with the user's full token; PT0S is
-// no time limit.
+// The trigger and the principal name the user by SID, which needs no name look-up: a log-on trigger without one
+// fires at every user's log-on. InteractiveToken runs the program in the user's session, HighestAvailable with the
+// user's full token; PT0S is no time limit. Priority 5 is a normal process; the default, 7, would run the program
+// and everything it starts below normal.
 const char kTaskStart[] = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n"
                           "<Task version=\"1.2\" xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">\n"
                           "<Triggers>\n"
@@ -32,6 +33,7 @@ const char kPrincipalEnd[] = "</UserId>\n"
                              "<DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>\n"
                              "<StopIfGoingOnBatteries>false</StopIfGoingOnBatteries>\n"
                              "<ExecutionTimeLimit>PT0S</ExecutionTimeLimit>\n"
+                             "<Priority>5</Priority>\n"
                              "<Enabled>true</Enabled>\n"
                              "</Settings>\n"
                              "<Actions Context=\"Author\">\n"

@@ -1,10 +1,12 @@
-// Whether the user's own programs could change the program file, which the log-on task starts elevated.
+// Whether the log-on task may start the program: only a file that nobody but administrators can change.
 #pragma once
 
 #include <windows.h>
 
-// A task that starts a file elevated and without a prompt would hand administrator rights to any program of the user
-// that could replace that file, so the log-on start is registered only for a file and folder they cannot change.
+// A task that starts a file elevated and without a prompt would hand administrator rights to any program of a user
+// that could replace that file, or any folder above it, so the log-on start is registered only for a program inside
+// a Program Files folder on a local fixed drive, which neither the file nor any folder from Program Files down can be
+// changed by the user's own programs, and only when that user is the one logged on to the session.
 
 // The token the user's own programs run with: under UAC the linked limited token, otherwise the given token; in
 // either, Administrators can only deny. Null when it cannot be made; the caller closes it.
@@ -14,6 +16,34 @@ HANDLE LimitedToken(HANDLE token);
 // (for a folder: add files or subfolders, delete its children or itself), or when that cannot be decided.
 bool TokenMayChange(HANDLE token, PSECURITY_DESCRIPTOR descriptor);
 
-// True when the running user's limited token may change the program file or its folder, or when that cannot be
-// decided.
-bool UserMayChangeProgram(const wchar_t *programPath);
+// Program Files, Program Files (x86) and the 64-bit Program Files.
+const int kProgramFilesFolders = 3;
+
+// What the decision rests on, as read from the system.
+struct ProgramPlace {
+    // The program file's final path: links, junctions and mapped drives resolved.
+    const wchar_t *finalPath;
+    // The final paths of the machine's Program Files folders; null where a machine has none.
+    const wchar_t *programFiles[kProgramFilesFolders];
+    bool onFixedDrive;
+    // "domain\name" of the user the program runs as, and of the user logged on to the session; null when unknown.
+    const wchar_t *processUser;
+    const wchar_t *sessionUser;
+};
+
+// Reads the descriptor that guards a file or folder into `size` bytes; false when it cannot.
+typedef bool (*DescriptorReader)(const wchar_t *path, PSECURITY_DESCRIPTOR descriptor, DWORD size);
+
+// True when the program lies on a fixed drive below a Program Files folder, the session's user is the program's, and
+// `token` may change neither the file nor any folder from that Program Files folder down to it.
+bool MayStartAtLogOn(HANDLE token, const ProgramPlace &place, DescriptorReader read);
+
+// The same for the running program at `programPath`, with everything read from the system; false when anything
+// cannot be read.
+bool ProgramMayStartAtLogOn(const wchar_t *programPath);
+
+// The running user as "domain\name"; false when it cannot be found or does not fit.
+bool CurrentUserName(wchar_t *userName, DWORD size);
+
+// The running user's SID as text ("S-1-5-21-…"); false when it cannot be read or does not fit.
+bool CurrentUserSid(wchar_t *sid, DWORD size);

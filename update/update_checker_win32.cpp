@@ -67,19 +67,26 @@ int ReceiveBody(SocketReader &reader, HANDLE file, long expected) {
     return 1;
 }
 
-// Writes the body into a new file that nobody else may open meanwhile. A failed download deletes what it wrote
-// through the same handle, so that no partial file is left beside the program, not even for a moment.
+// Marks the file to be deleted when its last handle closes, or clears the mark.
+bool MarkForDeletion(HANDLE file, bool deleted) {
+    FILE_DISPOSITION_INFO disposition = {static_cast<BOOLEAN>(deleted)};
+    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
+}
+
+// Writes the body into a new file that nobody else may open meanwhile. Until the last byte is written the file is
+// marked for deletion, so that a failed download, or the program closed or ended in the middle of one, leaves no
+// partial file beside the program, not even for a moment.
 int WriteDownload(SocketReader &reader, const wchar_t *target, long length) {
     OwnedHandle file(
         CreateFileW(target, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsOpen())
         return 0;
-    const int result = ReceiveBody(reader, file.Get(), length);
-    FILE_DISPOSITION_INFO disposition = {TRUE};
-    const bool deleted =
-        result == 0 && SetFileInformationByHandle(file.Get(), FileDispositionInfo, &disposition, sizeof disposition);
+    const bool marked = MarkForDeletion(file.Get(), true);
+    int result = ReceiveBody(reader, file.Get(), length);
+    if (result == 1 && marked && !MarkForDeletion(file.Get(), false))
+        result = 0;
     file.Close();
-    if (result == 0 && !deleted) // a file system that cannot delete through the handle
+    if (result == 0 && !marked) // a file system that cannot delete through the handle
         DeleteFileW(target);
     return result;
 }
@@ -113,6 +120,17 @@ int ExchangeDownload(SOCKET socket, SocketReader &reader, void *context) {
         return 1;
     DeleteFileW(download.path);
     return 0;
+}
+
+// Opens the file through the shell and returns only once it has been handed over, as this thread ends right after.
+void StartProgram(const wchar_t *path) {
+    SHELLEXECUTEINFOW start = {};
+    start.cbSize = sizeof start;
+    start.fMask = SEE_MASK_NOASYNC;
+    start.lpVerb = L"open";
+    start.lpFile = path;
+    start.nShow = SW_SHOWNORMAL;
+    ShellExecuteExW(&start);
 }
 
 // The downloaded build's path beside the program; the file name is plain ASCII.
@@ -157,7 +175,7 @@ void UpdateChecker::LaunchUpdate(HeldFile &download) {
     LARGE_INTEGER size = {};
     if (markerSeen != 0 && expectedSize != 0 && download.IsOpen() && GetFileSizeEx(download.file.Get(), &size) &&
         size.QuadPart == expectedSize)
-        ShellExecuteW(nullptr, L"open", download.path, nullptr, nullptr, SW_SHOWNORMAL);
+        StartProgram(download.path);
     // The new build is running from its own image now, or was not started.
     download.Close();
 }

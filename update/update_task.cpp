@@ -1,6 +1,7 @@
 // The update flow that runs at every start: probe, download, check, offer, launch. Every failure is silent.
 #include "update/update_task.h"
 
+#include "platform/com_guards.h"
 #include "platform/interface_text.h"
 #include "update/held_file.h"
 #include "update/update_checker.h"
@@ -21,6 +22,8 @@ bool UserAcceptsUpdate(HWND owner) {
 } // namespace
 
 DWORD WINAPI UpdateTask(LPVOID ownerWindow) {
+    // The shell's functions that start the new build may use COM, which they expect the thread to have started.
+    const ComApartment com;
     // One record per run, on this thread's stack: it lives exactly as long as the flow.
     UpdateChecker checker;
     checker.SetSource(TEMPVARO_VENDOR_HOST, kFolder, kVersionPage, kProgramFile);

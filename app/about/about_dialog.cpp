@@ -5,6 +5,7 @@
 
 #include "res/resource.h"
 #include "app/start_task.h"
+#include "platform/com_guards.h"
 #include "vendor.h"
 
 namespace {
@@ -13,6 +14,8 @@ const char kBrowser[] = "iexplore";
 const char kGuestbook[] = TEMPVARO_HOMEPAGE "/liuyanban/liuyanban.asp?id=13278";
 
 void OpenInBrowser(const char *address) {
+    // The shell may hand the start to COM objects, which need the thread to have started COM.
+    const ComApartment com;
     ShellExecuteA(nullptr, "open", kBrowser, address, nullptr, SW_SHOWNORMAL);
 }
 

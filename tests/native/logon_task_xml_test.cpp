@@ -8,7 +8,7 @@
 namespace {
 
 const wchar_t kProgram[] = L"C:\\Tom & Jerry <x> Tools\\Temp\u904Bvaro.exe";
-const wchar_t kUser[] = L"PC\\O'Neil \"Q\"";
+const wchar_t kUser[] = L"S-1-5-21-1004336348-1177238915-682003330-1001";
 
 std::wstring TaskXml(const wchar_t *program, const wchar_t *user, size_t size = kLogonTaskXmlSize) {
     static wchar_t xml[kLogonTaskXmlSize];
@@ -35,13 +35,12 @@ std::wstring Element(const std::wstring &xml, const std::wstring &name) {
 TEST(LogonTaskXml, StartsTheProgramElevatedAtTheUsersLogOn) {
     const std::wstring xml = TaskXml(kProgram, kUser);
     EXPECT_EQ(xml.rfind(L"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<Task ", 0), 0u) << xml;
-    const std::wstring escapedUser = L"PC\\O&apos;Neil &quot;Q&quot;";
     const std::wstring trigger = Element(Element(xml, L"Triggers"), L"LogonTrigger");
-    EXPECT_EQ(Element(trigger, L"UserId"), escapedUser);
+    EXPECT_EQ(Element(trigger, L"UserId"), kUser);
     EXPECT_EQ(Element(trigger, L"Enabled"), L"true");
 
     const std::wstring principal = Element(Element(xml, L"Principals"), L"Principal");
-    EXPECT_EQ(Element(principal, L"UserId"), escapedUser);
+    EXPECT_EQ(Element(principal, L"UserId"), kUser);
     EXPECT_EQ(Element(principal, L"LogonType"), L"InteractiveToken");
     EXPECT_EQ(Element(principal, L"RunLevel"), L"HighestAvailable");
     // The action runs as the principal that the Actions element names.
@@ -53,6 +52,7 @@ TEST(LogonTaskXml, StartsTheProgramElevatedAtTheUsersLogOn) {
     EXPECT_EQ(Element(settings, L"DisallowStartIfOnBatteries"), L"false");
     EXPECT_EQ(Element(settings, L"StopIfGoingOnBatteries"), L"false");
     EXPECT_EQ(Element(settings, L"ExecutionTimeLimit"), L"PT0S");
+    EXPECT_EQ(Element(settings, L"Priority"), L"5");
 
     // The command is the path itself, unquoted: the task starts it as a file, not through a command line.
     const std::wstring exec = Element(Element(xml, L"Actions"), L"Exec");

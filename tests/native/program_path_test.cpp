@@ -49,3 +49,15 @@ TEST(ProgramPath, RefusesAPathThatDoesNotFit) {
     EXPECT_EQ(Beside(program.c_str(), L"NetTimeConfig.ini", 255), directory + L"\\NetTimeConfig.ini"); // 254 + zero
     EXPECT_EQ(Beside(program.c_str(), L"NetTimeConfig.ini", 254), L"<does not fit>");
 }
+
+TEST(ProgramPath, TellsWhatLiesBelowAFolder) {
+    const wchar_t folder[] = L"\\\\?\\C:\\Program Files (x86)";
+    EXPECT_EQ(InsideFolderLength(folder, L"\\\\?\\C:\\Program Files (x86)\\Tempvaro\\Tempvaro.exe"), 25u);
+    EXPECT_EQ(InsideFolderLength(L"\\\\?\\C:\\Program Files (x86)\\", L"\\\\?\\c:\\PROGRAM FILES (X86)\\T.exe"), 25u);
+    // The folder itself, a sibling whose name merely begins the same, and anything shorter are not below it.
+    EXPECT_EQ(InsideFolderLength(folder, folder), 0u);
+    EXPECT_EQ(InsideFolderLength(folder, L"\\\\?\\C:\\Program Files (x86)\\"), 0u);
+    EXPECT_EQ(InsideFolderLength(folder, L"\\\\?\\C:\\Program Files (x86) Tools\\T.exe"), 0u);
+    EXPECT_EQ(InsideFolderLength(folder, L"\\\\?\\C:\\Program"), 0u);
+    EXPECT_EQ(InsideFolderLength(L"", L"\\T.exe"), 0u);
+}

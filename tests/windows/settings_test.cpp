@@ -7,6 +7,7 @@
 #include <sddl.h>
 
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 
@@ -66,13 +67,24 @@ void DeleteRunValue() {
     }
 }
 
+std::string UserSid() {
+    OwnedHandle process;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, process.Out());
+    BYTE info[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    GetTokenInformation(process.Get(), TokenUser, info, sizeof info, &size);
+    char *text = nullptr;
+    ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER *>(info)->User.Sid, &text);
+    const std::string sid = text ? text : "<no SID>";
+    LocalFree(text);
+    return sid;
+}
+
 // The task's definition as the Task Scheduler stored it in System32\Tasks, or "<absent>".
 std::string StoredTask() {
     char system[MAX_PATH] = {};
     GetSystemDirectoryA(system, MAX_PATH);
-    char name[MAX_PATH] = {};
-    WideCharToMultiByte(CP_ACP, 0, kLogonTaskName, -1, name, MAX_PATH, nullptr, nullptr);
-    std::ifstream in(std::string(system) + "\\Tasks\\" + name, std::ios::binary);
+    std::ifstream in(std::string(system) + "\\Tasks\\Tempvaro-" + UserSid(), std::ios::binary);
     if (!in)
         return "<absent>";
     std::ostringstream text;
@@ -227,19 +239,6 @@ bool LimitedUserMayChange(const std::wstring &sddl) {
     return result;
 }
 
-std::wstring UserSid() {
-    OwnedHandle process;
-    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, process.Out());
-    BYTE info[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    DWORD size = 0;
-    GetTokenInformation(process.Get(), TokenUser, info, sizeof info, &size);
-    wchar_t *text = nullptr;
-    ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(info)->User.Sid, &text);
-    const std::wstring sid = text ? text : L"<no SID>";
-    LocalFree(text);
-    return sid;
-}
-
 } // namespace
 
 TEST(ProgramGuard, WhatOnlyAdministratorsMayChangeIsSafe) {
@@ -266,5 +265,74 @@ TEST(ProgramGuard, WritingDeletingOrPermissionsForTheUserIsChangeable) {
     }
     EXPECT_TRUE(LimitedUserMayChange(L"O:SYG:SYD:(A;;FA;;;SY)(A;OICI;FA;;;WD)")) << "Everyone";
     // The owner may always rewrite the permissions.
-    EXPECT_TRUE(LimitedUserMayChange(L"O:" + UserSid() + L"G:SYD:(A;;FA;;;SY)(A;;0x1200a9;;;WD)")) << "owner";
+    const std::string sid = UserSid();
+    EXPECT_TRUE(
+        LimitedUserMayChange(L"O:" + std::wstring(sid.begin(), sid.end()) + L"G:SYD:(A;;FA;;;SY)(A;;0x1200a9;;;WD)"))
+        << "owner";
+}
+
+namespace {
+
+// The descriptors the guard reads, by path, made from SDDL; a path not listed cannot be read.
+std::map<std::wstring, std::wstring> g_descriptors;
+
+bool ReadListedDescriptor(const wchar_t *path, PSECURITY_DESCRIPTOR descriptor, DWORD size) {
+    const auto found = g_descriptors.find(path);
+    PSECURITY_DESCRIPTOR made = nullptr;
+    if (found == g_descriptors.end() ||
+        !ConvertStringSecurityDescriptorToSecurityDescriptorW(found->second.c_str(), SDDL_REVISION_1, &made, nullptr))
+        return false;
+    const DWORD length = GetSecurityDescriptorLength(made);
+    const bool fits = length <= size;
+    if (fits)
+        memcpy(descriptor, made, length);
+    LocalFree(made);
+    return fits;
+}
+
+bool LimitedUserMayStart(const ProgramPlace &place) {
+    OwnedHandle process;
+    EXPECT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, process.Out()));
+    const OwnedHandle limited(LimitedToken(process.Get()));
+    return MayStartAtLogOn(limited.Get(), place, ReadListedDescriptor);
+}
+
+} // namespace
+
+TEST(ProgramGuard, OnlyAProgramFilesChainThatTheSessionsOwnUserCannotChangeMayStartAtLogOn) {
+    const std::wstring adminsOnly = L"O:SYG:SYD:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+    const std::wstring root = L"\\\\?\\C:\\Program Files (x86)";
+    const std::wstring file = root + L"\\Tempvaro\\Tempvaro.exe";
+    const std::map<std::wstring, std::wstring> installed = {
+        {root, adminsOnly}, {root + L"\\Tempvaro", adminsOnly}, {file, adminsOnly}};
+    const std::string sid = UserSid();
+    ProgramPlace place = {file.c_str(),
+                          {L"\\\\?\\C:\\Program Files", L"\\\\?\\C:\\Program Files (x86)\\", nullptr},
+                          true,
+                          L"PC\\Ann",
+                          L"pc\\ANN"};
+    g_descriptors = installed;
+    EXPECT_TRUE(LimitedUserMayStart(place));
+
+    g_descriptors[file] = L"O:" + std::wstring(sid.begin(), sid.end()) + adminsOnly.substr(4);
+    EXPECT_FALSE(LimitedUserMayStart(place)) << "a file moved in that kept its user as owner";
+    g_descriptors = installed;
+    g_descriptors[root] = adminsOnly + L"(A;OICI;0x1301bf;;;AU)";
+    EXPECT_FALSE(LimitedUserMayStart(place)) << "Program Files itself open to Authenticated Users";
+    g_descriptors = installed;
+    g_descriptors.erase(root + L"\\Tempvaro");
+    EXPECT_FALSE(LimitedUserMayStart(place)) << "a folder whose permissions cannot be read";
+    g_descriptors = installed;
+
+    const std::wstring outside = L"\\\\?\\C:\\Program Files Tools\\Tempvaro.exe";
+    g_descriptors[outside] = adminsOnly;
+    ProgramPlace elsewhere = place;
+    elsewhere.finalPath = outside.c_str();
+    EXPECT_FALSE(LimitedUserMayStart(elsewhere)) << "outside Program Files";
+    ProgramPlace otherSession = place;
+    otherSession.sessionUser = L"PC\\Bob";
+    EXPECT_FALSE(LimitedUserMayStart(otherSession)) << "an administrator's name typed into another user's session";
+    ProgramPlace share = place;
+    share.onFixedDrive = false;
+    EXPECT_FALSE(LimitedUserMayStart(share)) << "not on a local fixed drive";
 }
