@@ -18,7 +18,8 @@ RECORD_RUN = pathlib.Path(os.environ.get("TEMPVARO_RECORD_RUN",
                                          harness.BUILD / "tests" / "tools" / "record_run.exe"))
 
 SETTINGS_FILE = "NetTimeConfig.ini"
-TASK_NAME = "Tempvaro"
+# The program names its user's task "Tempvaro-" and the user's SID.
+TASK_PREFIX = "Tempvaro-S-1-5-"
 
 IDC_HOMEPAGE = 1002
 IDC_AUTOSYNC = 1010
@@ -88,18 +89,21 @@ def run_wine_tool(*args):
         return code, out.read().decode("gbk", "replace")
 
 
-def stored_task():
-    """The log-on task's definition as Wine's Task Scheduler stored it, or None when there is no such task."""
+def task_folder():
     system32 = pathlib.Path(os.environ["WINEPREFIX"]) / "drive_c" / "windows" / "system32"
-    for folder in system32.iterdir():
-        # Wine names the folder in lower case; Windows calls it Tasks.
-        if folder.name.lower() == "tasks" and (folder / TASK_NAME).is_file():
-            return (folder / TASK_NAME).read_text("utf-8-sig")
-    return None
+    # Wine names the folder in lower case; Windows calls it Tasks.
+    return next((folder for folder in system32.iterdir() if folder.name.lower() == "tasks"), system32 / "tasks")
+
+
+def stored_tasks():
+    """The names of the program's log-on tasks as Wine's Task Scheduler stored them."""
+    folder = task_folder()
+    return sorted(path.name for path in folder.glob(TASK_PREFIX + "*")) if folder.is_dir() else []
 
 
 def delete_task():
-    run_wine_tool("schtasks", "/delete", "/tn", TASK_NAME, "/f")
+    for name in stored_tasks():
+        run_wine_tool("schtasks", "/delete", "/tn", name, "/f")
 
 
 def settings_lines(program):
@@ -181,7 +185,7 @@ class StartupSettingsTest(SettingsTestCase):
         self.assertBoxes(program, autosync=0, autorun=1, minimized=0)
         self.assertEqual(program.panes()[0], WELCOME, "AutoSetTime=2 must not start the automatic set")
         self.assertFalse(self.window_state(program)[0])
-        self.assertIsNone(stored_task(), "reading AutoRun=1 must not register the log-on start")
+        self.assertEqual(stored_tasks(), [], "reading AutoRun=1 must not register the log-on start")
 
 
 class AutoSetTest(SettingsTestCase):
@@ -214,31 +218,42 @@ class AutoSetTest(SettingsTestCase):
 
 class SaveSettingsTest(SettingsTestCase):
 
-    def guarded_folder(self):
-        """A folder with the program in it, both owned by another Unix user with mode 755: Wine reads them as what
-        the user cannot change, as Program Files is on Windows. Its name has a blank, as Program Files does."""
-        parent = pathlib.Path(tempfile.mkdtemp(prefix="tempvaro-e2e-"))
-        self.addCleanup(shutil.rmtree, parent, True)
+    def guarded_folder(self, parent):
+        """A folder in `parent` with the program in it, both owned by another Unix user with mode 755: Wine reads
+        them as what the user cannot change. Its name has a blank, as Program Files does."""
         workdir = parent / "Tempvaro Clock"
         workdir.mkdir()
+        self.addCleanup(shutil.rmtree, workdir, True)
         shutil.copy2(harness.EXE, workdir / "Tempvaro.exe")
-        nobody = pwd.getpwnam("nobody")
-        for path in (workdir, workdir / "Tempvaro.exe"):
-            os.chown(path, nobody.pw_uid, nobody.pw_gid)
-            path.chmod(0o755)
+        self.give_to_nobody(workdir, workdir / "Tempvaro.exe")
         return workdir
 
+    def give_to_nobody(self, *paths):
+        nobody = pwd.getpwnam("nobody")
+        for path in paths:
+            before = path.stat()
+            os.chown(path, nobody.pw_uid, nobody.pw_gid)
+            path.chmod(0o755)
+            self.addCleanup(os.chown, path, before.st_uid, before.st_gid)
+
+    def installed_folder(self):
+        """The program in a folder of Wine's Program Files (x86), all owned by another user, as an installer
+        leaves it on Windows."""
+        program_files = pathlib.Path(os.environ["WINEPREFIX"]) / "drive_c" / "Program Files (x86)"
+        self.give_to_nobody(program_files)
+        return self.guarded_folder(program_files)
+
     def test_saving_writes_the_file_and_registers_then_removes_the_log_on_task(self):
-        program = self.launch(workdir=self.guarded_folder())
+        program = self.launch(workdir=self.installed_folder())
         self.click(program, IDC_AUTORUN)
         self.click(program, IDC_AUTOSYNC)
         self.assertEqual(self.save(program), SAVED)
         self.assertEqual(settings_lines(program), ["[Config]", "AutoRun=1", "AutoSetTime=1", "AutoXiao=0"])
-        self.assertIsNotNone(stored_task(), "ticking and saving must register the log-on task")
+        self.assertEqual(len(stored_tasks()), 1, "ticking and saving must register the user's log-on task")
 
         self.click(program, IDC_AUTORUN)
         self.assertEqual(self.save(program), SAVED)
-        self.assertIsNone(stored_task())
+        self.assertEqual(stored_tasks(), [])
         self.assertEqual(settings_lines(program), ["[Config]", "AutoRun=0", "AutoSetTime=1", "AutoXiao=0"])
 
         # What was saved is what the next start shows.
@@ -250,13 +265,18 @@ class SaveSettingsTest(SettingsTestCase):
         again = self.launch(workdir=keep)
         self.assertBoxes(again, autosync=1, autorun=0, minimized=0)
 
-    def test_log_on_start_is_refused_for_a_program_its_user_could_change(self):
-        # The program's own temporary folder belongs to the Wine user, as Downloads or the desktop would.
-        program = self.launch()
-        self.click(program, IDC_AUTORUN)
-        self.assertEqual(self.save(program), SAVE_FAILED)
-        self.assertIsNone(stored_task())
-        self.assertTrue(program.running())
+    def test_log_on_start_is_refused_for_a_program_its_user_could_change_or_outside_program_files(self):
+        # The program's own temporary folder belongs to the Wine user, as Downloads or the desktop would; the other
+        # is another user's, but any folder above it could be renamed.
+        elsewhere = pathlib.Path(tempfile.mkdtemp(prefix="tempvaro-e2e-"))
+        self.addCleanup(shutil.rmtree, elsewhere, True)
+        for workdir in (None, self.guarded_folder(elsewhere)):
+            program = self.launch(workdir=workdir)
+            self.click(program, IDC_AUTORUN)
+            self.assertEqual(self.save(program), SAVE_FAILED)
+            self.assertEqual(stored_tasks(), [])
+            self.assertTrue(program.running())
+            program.stop()
 
     def test_other_sections_and_keys_survive_a_save(self):
         program = self.launch("[General]\nLanguage=zh\n\n[config]\nAutoSetTime=0\nNote=keep me\n")
