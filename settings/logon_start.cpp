@@ -147,7 +147,9 @@ int SetAutoRun(int mode) {
     wchar_t path[kPathSize] = {};
     if (!ProgramFilePath(path, kPathSize))
         return 0;
-    const bool changed = mode == 1 ? ProgramMayStartAtLogOn(path) && RegisterLogonTask(path) : RemoveLogonTask();
+    wchar_t taskPath[kPathSize] = {};
+    const bool changed = mode == 1 ? ProgramMayStartAtLogOn(path, taskPath, kPathSize) && RegisterLogonTask(taskPath)
+                                   : RemoveLogonTask();
     // A dead entry left by an earlier build; whether it goes or not, the task alone decides what AutoRun says.
     RemoveOldRunValue(path);
     return changed ? 1 : 0;

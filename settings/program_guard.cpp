@@ -189,7 +189,7 @@ bool MayStartAtLogOn(HANDLE token, const ProgramPlace &place, DescriptorReader r
     }
 }
 
-bool ProgramMayStartAtLogOn(const wchar_t *programPath) {
+bool ProgramMayStartAtLogOn(const wchar_t *programPath, wchar_t *taskPath, size_t size) {
     wchar_t final[kFinalPathSize] = {};
     wchar_t programFiles[kProgramFilesFolders][kFinalPathSize] = {};
     const KNOWNFOLDERID *const ids[kProgramFilesFolders] = {&FOLDERID_ProgramFiles, &FOLDERID_ProgramFilesX86,
@@ -211,7 +211,12 @@ bool ProgramMayStartAtLogOn(const wchar_t *programPath) {
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, process.Out()))
         return false;
     const OwnedHandle limited(LimitedToken(process.Get()));
-    return limited.IsOpen() && MayStartAtLogOn(limited.Get(), place, ReadFileDescriptor);
+    // On a fixed drive the final path is \\?\ and a drive path.
+    const wchar_t *drivePath = final + wcslen(kLongPathPrefix);
+    if (!limited.IsOpen() || !MayStartAtLogOn(limited.Get(), place, ReadFileDescriptor) || wcslen(drivePath) >= size)
+        return false;
+    wcscpy(taskPath, drivePath);
+    return true;
 }
 
 bool CurrentUserName(wchar_t *userName, DWORD size) {

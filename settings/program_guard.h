@@ -39,8 +39,9 @@ typedef bool (*DescriptorReader)(const wchar_t *path, PSECURITY_DESCRIPTOR descr
 bool MayStartAtLogOn(HANDLE token, const ProgramPlace &place, DescriptorReader read);
 
 // The same for the running program at `programPath`, with everything read from the system; false when anything
-// cannot be read.
-bool ProgramMayStartAtLogOn(const wchar_t *programPath);
+// cannot be read. On success `taskPath` holds the path the task must start: the final one, as a plain drive path, so
+// that no link or junction that the user could later point elsewhere lies on the way.
+bool ProgramMayStartAtLogOn(const wchar_t *programPath, wchar_t *taskPath, size_t size);
 
 // The running user as "domain\name"; false when it cannot be found or does not fit.
 bool CurrentUserName(wchar_t *userName, DWORD size);
