@@ -1,0 +1,11 @@
+// The DPI a window is shown at, and the system's sizes and fonts for it. Windows 7 and 8 lack the functions for
+// this; there the screen's DPI stands for every window's.
+#pragma once
+
+#include <windows.h>
+
+UINT WindowDpi(HWND window);
+// GetSystemMetrics for a window at `dpi`.
+int SystemMetricForDpi(int index, UINT dpi);
+// The system's status bar font at `dpi`; null when it cannot be made. The caller deletes it.
+HFONT CreateStatusFont(UINT dpi);
