@@ -4,6 +4,7 @@
 //   list [--all]             top-level windows: pid, handle, visible, class, title (visible ones unless --all)
 //   count TITLE [--visible]  number of top-level windows with exactly this title
 //   panes                    one line per status bar pane of the window
+//   pane_fit                 per pane: its width, and its text's width in the status bar's font, tab-separated
 //   children                 child controls: id, class, check state (0/1/2, "-" if not a check box), text
 //   state                    "iconic visible" as two 0/1 flags
 //   command ID               posts WM_COMMAND ID to the window
@@ -29,21 +30,23 @@ const int kExitNoResponse = 3;
 const UINT kReplyTimeoutMs = 5000;
 const int kStatusBarId = 888;
 const int kMaxPanes = 16;
-const wchar_t kUsage[] = L"usage: window_probe list [--all] | count TITLE [--visible] | panes | children | state | "
-                         L"command ID | click ID | key enter|esc|space | close   [--title TITLE] [--pid PID]";
+const wchar_t kUsage[] =
+    L"usage: window_probe list [--all] | count TITLE [--visible] | panes | pane_fit | children | state | "
+    L"command ID | click ID | key enter|esc|space | close   [--title TITLE] [--pid PID]";
 
 void WriteUtf8(const std::wstring &text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
-                                         nullptr, nullptr);
+    const int size =
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string bytes(static_cast<size_t>(size), '\0');
     if (size > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0], size, nullptr,
-                            nullptr);
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0], size, nullptr, nullptr);
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
-void WriteLine(const std::wstring &text) { WriteUtf8(text + L"\n"); }
+void WriteLine(const std::wstring &text) {
+    WriteUtf8(text + L"\n");
+}
 
 int Fail(int code, const std::wstring &message) {
     const std::wstring line = L"window_probe: " + message + L"\n";
@@ -168,7 +171,46 @@ private:
     void *address_ = nullptr;
 };
 
-int PrintPanes(const Options &options) {
+// Reads pane `pane`'s text, and with `rect` its rectangle, through buffers in the status bar's process.
+bool ReadPane(HWND statusBar, HANDLE process, int pane, std::wstring *text, RECT *rect) {
+    DWORD_PTR length = 0;
+    DWORD_PTR ignored = 0;
+    if (!SendWithin(statusBar, SB_GETTEXTLENGTHW, pane, 0, &length))
+        return false;
+    std::vector<wchar_t> characters(LOWORD(length) + 1, L'\0');
+    RemoteBuffer buffer(process, characters.size() * sizeof(wchar_t));
+    if (!buffer.Valid() || !SendWithin(statusBar, SB_GETTEXTW, pane, buffer.Address(), &ignored) ||
+        !buffer.Read(characters.data()))
+        return false;
+    characters.back() = L'\0';
+    *text = characters.data();
+    if (rect == nullptr)
+        return true;
+    RemoteBuffer remoteRect(process, sizeof *rect);
+    return remoteRect.Valid() && SendWithin(statusBar, SB_GETRECT, pane, remoteRect.Address(), &ignored) &&
+           remoteRect.Read(rect);
+}
+
+// The width of `text` in the status bar's font: the system's status font, which the probe sees at the same DPI as
+// the program, being DPI-aware too (a font handle cannot be read from another process).
+bool TextWidth(const std::wstring &text, int *width) {
+    NONCLIENTMETRICSW metrics = {};
+    metrics.cbSize = sizeof metrics;
+    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
+        return false;
+    const HFONT font = CreateFontIndirectW(&metrics.lfStatusFont);
+    const HDC dc = GetDC(nullptr);
+    const HGDIOBJ previous = SelectObject(dc, font);
+    SIZE size = {};
+    const bool measured = GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size) != FALSE;
+    SelectObject(dc, previous);
+    ReleaseDC(nullptr, dc);
+    DeleteObject(font);
+    *width = size.cx;
+    return measured;
+}
+
+int PrintPanes(const Options &options, bool fit) {
     const HWND window = FindTarget(options);
     if (window == nullptr)
         return Fail(kExitNotFound, L"no window titled \"" + options.title + L"\"");
@@ -186,22 +228,17 @@ int PrintPanes(const Options &options) {
         return Fail(kExitNoResponse, L"cannot open the window's process");
     int status = 0;
     for (int pane = 0; pane < paneCount && status == 0; ++pane) {
-        DWORD_PTR length = 0;
-        if (!SendWithin(statusBar, SB_GETTEXTLENGTHW, pane, 0, &length)) {
-            status = Fail(kExitNoResponse, L"the status bar did not answer");
-            break;
-        }
-        const size_t characters = LOWORD(length) + 1;
-        RemoteBuffer buffer(process, characters * sizeof(wchar_t));
-        std::vector<wchar_t> text(characters, L'\0');
-        DWORD_PTR ignored = 0;
-        if (!buffer.Valid() || !SendWithin(statusBar, SB_GETTEXTW, pane, buffer.Address(), &ignored) ||
-            !buffer.Read(text.data())) {
+        std::wstring text;
+        RECT rect = {};
+        int width = 0;
+        if (!ReadPane(statusBar, process, pane, &text, fit ? &rect : nullptr))
             status = Fail(kExitNoResponse, L"cannot read pane " + std::to_wstring(pane));
-            break;
-        }
-        text.back() = L'\0';
-        WriteLine(text.data());
+        else if (!fit)
+            WriteLine(text);
+        else if (!TextWidth(text, &width))
+            status = Fail(kExitNoResponse, L"cannot measure in the status bar's font");
+        else
+            WriteLine(std::to_wstring(rect.right - rect.left) + L"\t" + std::to_wstring(width));
     }
     CloseHandle(process);
     return status;
@@ -339,8 +376,8 @@ int Run(const Options &options) {
         return ListWindows(options);
     if (options.subcommand == L"count" && !options.argument.empty())
         return CountWindows(options);
-    if (options.subcommand == L"panes")
-        return PrintPanes(options);
+    if (options.subcommand == L"panes" || options.subcommand == L"pane_fit")
+        return PrintPanes(options, options.subcommand == L"pane_fit");
     if (options.subcommand == L"children")
         return PrintChildren(options);
     if (options.subcommand == L"state")
@@ -359,6 +396,7 @@ int Run(const Options &options) {
 } // namespace
 
 int main() {
+    SetProcessDPIAware();
     int argc = 0;
     wchar_t **argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     Options options;
