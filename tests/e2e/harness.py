@@ -250,9 +250,9 @@ class Program:
 
     def pane_fit(self):
         """Per pane: its width and its text's width in the status bar's font, in pixels."""
-        code, lines, err = self.probe("pane_fit")
+        code, lines, err = self.probe("panes", "--fit")
         if code != 0:
-            raise AssertionError(f"window_probe pane_fit failed: {err}")
+            raise AssertionError(f"window_probe panes --fit failed: {err}")
         return [tuple(int(value) for value in line.split("\t")) for line in lines]
 
     def panes(self):

@@ -3,8 +3,8 @@
 // Usage: window_probe SUBCOMMAND [ARG] [--title TITLE] [--pid PID]
 //   list [--all]             top-level windows: pid, handle, visible, class, title (visible ones unless --all)
 //   count TITLE [--visible]  number of top-level windows with exactly this title
-//   panes                    one line per status bar pane of the window
-//   pane_fit                 per pane: its width, and its text's width in the status bar's font, tab-separated
+//   panes [--fit]            one line per status bar pane of the window; with --fit, the pane's width and its text's
+//                            width in the system's status font (the bar's font) instead, tab-separated
 //   children                 child controls: id, class, check state (0/1/2, "-" if not a check box), text
 //   state                    "iconic visible" as two 0/1 flags
 //   command ID               posts WM_COMMAND ID to the window
@@ -31,7 +31,7 @@ const UINT kReplyTimeoutMs = 5000;
 const int kStatusBarId = 888;
 const int kMaxPanes = 16;
 const wchar_t kUsage[] =
-    L"usage: window_probe list [--all] | count TITLE [--visible] | panes | pane_fit | children | state | "
+    L"usage: window_probe list [--all] | count TITLE [--visible] | panes [--fit] | children | state | "
     L"command ID | click ID | key enter|esc|space | close   [--title TITLE] [--pid PID]";
 
 void WriteUtf8(const std::wstring &text) {
@@ -96,6 +96,7 @@ struct Options {
     DWORD pid = 0;
     bool all = false;
     bool visibleOnly = false;
+    bool fit = false;
 };
 
 HWND FindTarget(const Options &options) {
@@ -171,46 +172,29 @@ private:
     void *address_ = nullptr;
 };
 
-// Reads pane `pane`'s text, and with `rect` its rectangle, through buffers in the status bar's process.
-bool ReadPane(HWND statusBar, HANDLE process, int pane, std::wstring *text, RECT *rect) {
-    DWORD_PTR length = 0;
+// "width<TAB>text width": a font handle cannot be read from another process, so the text is measured in the system's
+// status font, which the probe sees at the program's DPI, both being DPI-aware.
+std::wstring PaneFit(HWND statusBar, HANDLE process, int pane, const wchar_t *text) {
+    RECT rect = {};
+    RemoteBuffer remote(process, sizeof rect);
     DWORD_PTR ignored = 0;
-    if (!SendWithin(statusBar, SB_GETTEXTLENGTHW, pane, 0, &length))
-        return false;
-    std::vector<wchar_t> characters(LOWORD(length) + 1, L'\0');
-    RemoteBuffer buffer(process, characters.size() * sizeof(wchar_t));
-    if (!buffer.Valid() || !SendWithin(statusBar, SB_GETTEXTW, pane, buffer.Address(), &ignored) ||
-        !buffer.Read(characters.data()))
-        return false;
-    characters.back() = L'\0';
-    *text = characters.data();
-    if (rect == nullptr)
-        return true;
-    RemoteBuffer remoteRect(process, sizeof *rect);
-    return remoteRect.Valid() && SendWithin(statusBar, SB_GETRECT, pane, remoteRect.Address(), &ignored) &&
-           remoteRect.Read(rect);
-}
-
-// The width of `text` in the status bar's font: the system's status font, which the probe sees at the same DPI as
-// the program, being DPI-aware too (a font handle cannot be read from another process).
-bool TextWidth(const std::wstring &text, int *width) {
     NONCLIENTMETRICSW metrics = {};
     metrics.cbSize = sizeof metrics;
-    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
-        return false;
+    SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
     const HFONT font = CreateFontIndirectW(&metrics.lfStatusFont);
     const HDC dc = GetDC(nullptr);
     const HGDIOBJ previous = SelectObject(dc, font);
     SIZE size = {};
-    const bool measured = GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size) != FALSE;
+    GetTextExtentPoint32W(dc, text, lstrlenW(text), &size);
     SelectObject(dc, previous);
     ReleaseDC(nullptr, dc);
     DeleteObject(font);
-    *width = size.cx;
-    return measured;
+    if (!remote.Valid() || !SendWithin(statusBar, SB_GETRECT, pane, remote.Address(), &ignored) || !remote.Read(&rect))
+        return L"?";
+    return std::to_wstring(rect.right - rect.left) + L"\t" + std::to_wstring(size.cx);
 }
 
-int PrintPanes(const Options &options, bool fit) {
+int PrintPanes(const Options &options) {
     const HWND window = FindTarget(options);
     if (window == nullptr)
         return Fail(kExitNotFound, L"no window titled \"" + options.title + L"\"");
@@ -228,17 +212,22 @@ int PrintPanes(const Options &options, bool fit) {
         return Fail(kExitNoResponse, L"cannot open the window's process");
     int status = 0;
     for (int pane = 0; pane < paneCount && status == 0; ++pane) {
-        std::wstring text;
-        RECT rect = {};
-        int width = 0;
-        if (!ReadPane(statusBar, process, pane, &text, fit ? &rect : nullptr))
+        DWORD_PTR length = 0;
+        if (!SendWithin(statusBar, SB_GETTEXTLENGTHW, pane, 0, &length)) {
+            status = Fail(kExitNoResponse, L"the status bar did not answer");
+            break;
+        }
+        const size_t characters = LOWORD(length) + 1;
+        RemoteBuffer buffer(process, characters * sizeof(wchar_t));
+        std::vector<wchar_t> text(characters, L'\0');
+        DWORD_PTR ignored = 0;
+        if (!buffer.Valid() || !SendWithin(statusBar, SB_GETTEXTW, pane, buffer.Address(), &ignored) ||
+            !buffer.Read(text.data())) {
             status = Fail(kExitNoResponse, L"cannot read pane " + std::to_wstring(pane));
-        else if (!fit)
-            WriteLine(text);
-        else if (!TextWidth(text, &width))
-            status = Fail(kExitNoResponse, L"cannot measure in the status bar's font");
-        else
-            WriteLine(std::to_wstring(rect.right - rect.left) + L"\t" + std::to_wstring(width));
+            break;
+        }
+        text.back() = L'\0';
+        WriteLine(options.fit ? PaneFit(statusBar, process, pane, text.data()) : text.data());
     }
     CloseHandle(process);
     return status;
@@ -362,6 +351,8 @@ bool ParseOptions(int argc, wchar_t **argv, Options *options) {
             options->all = true;
         } else if (word == L"--visible") {
             options->visibleOnly = true;
+        } else if (word == L"--fit") {
+            options->fit = true;
         } else if (options->argument.empty() && word.compare(0, 2, L"--") != 0) {
             options->argument = word;
         } else {
@@ -376,8 +367,8 @@ int Run(const Options &options) {
         return ListWindows(options);
     if (options.subcommand == L"count" && !options.argument.empty())
         return CountWindows(options);
-    if (options.subcommand == L"panes" || options.subcommand == L"pane_fit")
-        return PrintPanes(options, options.subcommand == L"pane_fit");
+    if (options.subcommand == L"panes")
+        return PrintPanes(options);
     if (options.subcommand == L"children")
         return PrintChildren(options);
     if (options.subcommand == L"state")
