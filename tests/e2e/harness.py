@@ -186,13 +186,11 @@ def count_windows(display, title, visible_only=False):
 
 
 def set_dpi(dpi):
-    """Makes Wine show every window at `dpi` from the next program on: LogPixels in the prefix, then a new Wine server
-    (this ends every Wine process of the prefix)."""
+    """Wine shows the next programs' windows at `dpi` (LogPixels); restarting its server ends every Wine process."""
     subprocess.run([WINE, "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD", "/d",
                     str(dpi), "/f"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True, timeout=60)
-    wineserver = os.environ.get("WINESERVER", "/usr/lib/wine/wineserver")
-    subprocess.run([wineserver, "-k"], stderr=subprocess.DEVNULL, timeout=30)
-    subprocess.run([wineserver, "-w"], stderr=subprocess.DEVNULL, timeout=30)
+    for step in ("-k", "-w"):  # tests/wine/wine_env.sh names the server
+        subprocess.run([os.environ["WINESERVER"], step], stderr=subprocess.DEVNULL, timeout=30)
 
 
 def wait_until(condition, timeout, what):
@@ -247,13 +245,6 @@ class Program:
 
     def probe(self, *args):
         return run_probe(self.display, *args, "--pid", str(self.win_pid))
-
-    def pane_fit(self):
-        """Per pane: its width and its text's width in the status bar's font, in pixels."""
-        code, lines, err = self.probe("panes", "--fit")
-        if code != 0:
-            raise AssertionError(f"window_probe panes --fit failed: {err}")
-        return [tuple(int(value) for value in line.split("\t")) for line in lines]
 
     def panes(self):
         """The status bar's pane texts, or None when the window is gone."""

@@ -237,9 +237,10 @@ class MainWindowTest(TempvaroTestCase):
                 program = self.launch()
                 self.assertEqual(self.wait_report(program)[2], slow(seconds=3))
                 program.wait_panes(lambda p: p[1] != "", 5, "the clock pane")
-                fit = program.pane_fit()
+                code, lines, err = program.probe("panes", "--fit")
+                self.assertEqual((code, len(lines)), (0, 3), err)
+                fit = [tuple(int(value) for value in line.split("\t")) for line in lines]
                 display.screenshot(harness.SCREENSHOTS / f"main-window-{dpi}dpi.png")
-                self.assertEqual(len(fit), 3)
                 for pane, (width, text_width) in enumerate(fit):
                     self.assertLessEqual(text_width + PANE_BORDERS, width, f"pane {pane} at {dpi} DPI: {fit}")
                 if dpi == 96:

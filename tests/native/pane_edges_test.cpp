@@ -6,10 +6,7 @@
 TEST(PaneEdges, KeepTheirPlacesScaleAndGiveWayToTheThirdPanesText) {
     const struct {
         const char *what;
-        int dpi;
-        int barWidth;
-        int texts[kPaneCount];
-        int edges[kPaneCount - 1];
+        int dpi, barWidth, texts[kPaneCount], edges[kPaneCount - 1];
     } kCases[] = {
         {"96 DPI, short texts: the fixed edges", 96, 439, {54, 114, 180}, {110, 240}},
         {"120 DPI: edges scaled, rounded as MulDiv does", 120, 549, {68, 143, 225}, {138, 301}},
@@ -21,8 +18,7 @@ TEST(PaneEdges, KeepTheirPlacesScaleAndGiveWayToTheThirdPanesText) {
     for (const auto &c : kCases) {
         int edges[kPaneCount] = {};
         FitPaneEdges(c.texts, c.barWidth, c.dpi, edges);
-        EXPECT_EQ(edges[0], c.edges[0]) << c.what;
-        EXPECT_EQ(edges[1], c.edges[1]) << c.what;
-        EXPECT_EQ(edges[2], -1) << c.what;
+        EXPECT_TRUE(edges[0] == c.edges[0] && edges[1] == c.edges[1] && edges[2] == -1)
+            << c.what << ": " << edges[0] << ", " << edges[1] << ", " << edges[2];
     }
 }

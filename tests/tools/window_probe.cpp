@@ -3,8 +3,7 @@
 // Usage: window_probe SUBCOMMAND [ARG] [--title TITLE] [--pid PID]
 //   list [--all]             top-level windows: pid, handle, visible, class, title (visible ones unless --all)
 //   count TITLE [--visible]  number of top-level windows with exactly this title
-//   panes [--fit]            one line per status bar pane of the window; with --fit, the pane's width and its text's
-//                            width in the system's status font (the bar's font) instead, tab-separated
+//   panes [--fit]            one line per status bar pane: its text, or its width and its text's width (tab-separated)
 //   children                 child controls: id, class, check state (0/1/2, "-" if not a check box), text
 //   state                    "iconic visible" as two 0/1 flags
 //   command ID               posts WM_COMMAND ID to the window
