@@ -1,5 +1,4 @@
-// The DPI a window is shown at, and the system's sizes and fonts for it. Windows 7 and 8 lack the functions for
-// this; there the screen's DPI stands for every window's.
+// The DPI a window is shown at, and the system's sizes and fonts for it (the screen's before Windows 10 1607).
 #pragma once
 
 #include <windows.h>

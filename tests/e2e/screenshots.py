@@ -1,5 +1,6 @@
 """Takes the README's screenshots (not a test): the release build's main window after a clock check, and its About
-box, on a virtual display; and the main window again at 144 DPI. Run inside tests/wine/run_isolated.sh by scripts/screenshots.sh."""
+box, on a virtual display; and the main window again at 144 DPI. Run inside tests/wine/run_isolated.sh by
+scripts/screenshots.sh."""
 
 import shutil
 import sys
