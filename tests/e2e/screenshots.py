@@ -1,6 +1,5 @@
-"""Takes the README's screenshots (not a test): the release build's main window after a clock check, and its About
-box, on a virtual display; and the main window again at 144 DPI. Run inside tests/wine/run_isolated.sh by
-scripts/screenshots.sh."""
+"""Takes the README's screenshots (not a test) on a virtual display: the release build's main window after a clock
+check and its About box, and the main window at 144 DPI. Run by scripts/screenshots.sh inside run_isolated.sh."""
 
 import shutil
 import sys

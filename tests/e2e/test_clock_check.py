@@ -39,8 +39,7 @@ REPORT_TIMEOUT = 25
 # What tests/wine/hosts maps the three time servers' names to.
 SERVER_ADDRESSES = {1: "127.0.0.11", 2: "127.0.0.12", 3: "127.0.0.13"}
 SERVER_ATTEMPT = 5.0
-# Around a pane's text the status bar draws a one-pixel sunken edge on each side and leaves three pixels before it.
-PANE_BORDERS = 5
+PANE_BORDERS = 5  # around a pane's text: a one-pixel sunken edge on each side, and three pixels before the text
 CLOCK_FORMAT = re.compile(r"^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}$")
 
 display = None
