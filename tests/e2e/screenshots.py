@@ -1,5 +1,5 @@
-"""Takes the README's screenshots (not a test) on a virtual display: the release build's main window after a clock
-check and its About box, and the main window at 144 DPI. Run by scripts/screenshots.sh inside run_isolated.sh."""
+"""Takes the README's screenshots (not a test): the release build's main window after a clock check, and its About
+box, then the main window at 144 DPI, on a virtual display. Run inside run_isolated.sh by scripts/screenshots.sh."""
 
 import shutil
 import sys
