@@ -48,7 +48,7 @@ void OnCommand(HWND window, WORD command) {
 
 } // namespace
 
-INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
         OnInitDialog(window);
@@ -61,6 +61,12 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         break;
     case WM_SHOWWINDOW:
         g_appShell.OnShowWindow(window, wParam != FALSE);
+        break;
+    case WM_DPICHANGED:
+        g_appShell.OnDpiChanged(window, reinterpret_cast<const RECT *>(lParam));
+        break;
+    case WM_DESTROY:
+        g_appShell.OnDestroy(window);
         break;
     default:
         break;

@@ -25,6 +25,7 @@ add_library(tempvaro_core STATIC
     platform/interface_text.cpp
     platform/program_path_win32.cpp
     platform/system_library.cpp
+    platform/window_dpi.cpp
     time/time_client.cpp
     app/app_shell.cpp
     app/clock_tasks.cpp

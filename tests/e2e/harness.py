@@ -185,6 +185,14 @@ def count_windows(display, title, visible_only=False):
     return int(lines[0])
 
 
+def set_dpi(dpi):
+    """Wine shows the next programs' windows at `dpi` (LogPixels); restarting its server ends every Wine process."""
+    subprocess.run([WINE, "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD", "/d",
+                    str(dpi), "/f"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True, timeout=60)
+    for step in ("-k", "-w"):  # tests/wine/wine_env.sh names the server
+        subprocess.run([os.environ["WINESERVER"], step], stderr=subprocess.DEVNULL, timeout=30)
+
+
 def wait_until(condition, timeout, what):
     """Calls condition() until it returns something true and returns that; raises AssertionError naming `what`
     after `timeout` seconds."""

@@ -39,6 +39,7 @@ REPORT_TIMEOUT = 25
 # What tests/wine/hosts maps the three time servers' names to.
 SERVER_ADDRESSES = {1: "127.0.0.11", 2: "127.0.0.12", 3: "127.0.0.13"}
 SERVER_ATTEMPT = 5.0
+PANE_BORDERS = 5  # around a pane's text: a one-pixel sunken edge on each side, and three pixels before the text
 CLOCK_FORMAT = re.compile(r"^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}$")
 
 display = None
@@ -225,6 +226,25 @@ class MainWindowTest(TempvaroTestCase):
         # The dialog alone, not the whole screen, and with something drawn in it.
         self.assertTrue(300 < width < 1024 and 200 < height < 768, f"screenshot is {width}x{height}")
         self.assertGreater(colours, 16)
+
+    def test_every_pane_holds_its_whole_text_at_each_display_scaling(self):
+        self.servers[1].answer(offset(seconds=3))
+        self.addCleanup(harness.set_dpi, 96)
+        for dpi in (96, 144, 192):
+            with self.subTest(dpi=dpi):
+                harness.set_dpi(dpi)
+                program = self.launch()
+                self.assertEqual(self.wait_report(program)[2], slow(seconds=3))
+                program.wait_panes(lambda p: p[1] != "", 5, "the clock pane")
+                code, lines, err = program.probe("panes", "--fit")
+                self.assertEqual((code, len(lines)), (0, 3), err)
+                fit = [tuple(int(value) for value in line.split("\t")) for line in lines]
+                display.screenshot(harness.SCREENSHOTS / f"main-window-{dpi}dpi.png")
+                for pane, (width, text_width) in enumerate(fit):
+                    self.assertLessEqual(text_width + PANE_BORDERS, width, f"pane {pane} at {dpi} DPI: {fit}")
+                if dpi == 96:
+                    self.assertEqual([fit[0][0], fit[1][0]], [110, 128], "the panes' edges at 110 and 240 pixels")
+                self.assertEqual(program.stop(), 0)
 
 
 class WesternCodePageTest(TempvaroTestCase):

@@ -3,7 +3,7 @@
 // Usage: window_probe SUBCOMMAND [ARG] [--title TITLE] [--pid PID]
 //   list [--all]             top-level windows: pid, handle, visible, class, title (visible ones unless --all)
 //   count TITLE [--visible]  number of top-level windows with exactly this title
-//   panes                    one line per status bar pane of the window
+//   panes [--fit]            one line per status bar pane: its text, or its width and its text's width (tab-separated)
 //   children                 child controls: id, class, check state (0/1/2, "-" if not a check box), text
 //   state                    "iconic visible" as two 0/1 flags
 //   command ID               posts WM_COMMAND ID to the window
@@ -29,21 +29,23 @@ const int kExitNoResponse = 3;
 const UINT kReplyTimeoutMs = 5000;
 const int kStatusBarId = 888;
 const int kMaxPanes = 16;
-const wchar_t kUsage[] = L"usage: window_probe list [--all] | count TITLE [--visible] | panes | children | state | "
-                         L"command ID | click ID | key enter|esc|space | close   [--title TITLE] [--pid PID]";
+const wchar_t kUsage[] =
+    L"usage: window_probe list [--all] | count TITLE [--visible] | panes [--fit] | children | state | "
+    L"command ID | click ID | key enter|esc|space | close   [--title TITLE] [--pid PID]";
 
 void WriteUtf8(const std::wstring &text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
-                                         nullptr, nullptr);
+    const int size =
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string bytes(static_cast<size_t>(size), '\0');
     if (size > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0], size, nullptr,
-                            nullptr);
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0], size, nullptr, nullptr);
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
-void WriteLine(const std::wstring &text) { WriteUtf8(text + L"\n"); }
+void WriteLine(const std::wstring &text) {
+    WriteUtf8(text + L"\n");
+}
 
 int Fail(int code, const std::wstring &message) {
     const std::wstring line = L"window_probe: " + message + L"\n";
@@ -93,6 +95,7 @@ struct Options {
     DWORD pid = 0;
     bool all = false;
     bool visibleOnly = false;
+    bool fit = false;
 };
 
 HWND FindTarget(const Options &options) {
@@ -168,6 +171,28 @@ private:
     void *address_ = nullptr;
 };
 
+// "width<TAB>text width": a font handle cannot be read from another process, so the text is measured in the system's
+// status font, which the probe sees at the program's DPI, both being DPI-aware.
+std::wstring PaneFit(HWND statusBar, HANDLE process, int pane, const wchar_t *text) {
+    RECT rect = {};
+    RemoteBuffer remote(process, sizeof rect);
+    DWORD_PTR ignored = 0;
+    NONCLIENTMETRICSW metrics = {};
+    metrics.cbSize = sizeof metrics;
+    SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+    const HFONT font = CreateFontIndirectW(&metrics.lfStatusFont);
+    const HDC dc = GetDC(nullptr);
+    const HGDIOBJ previous = SelectObject(dc, font);
+    SIZE size = {};
+    GetTextExtentPoint32W(dc, text, lstrlenW(text), &size);
+    SelectObject(dc, previous);
+    ReleaseDC(nullptr, dc);
+    DeleteObject(font);
+    if (!remote.Valid() || !SendWithin(statusBar, SB_GETRECT, pane, remote.Address(), &ignored) || !remote.Read(&rect))
+        return L"?";
+    return std::to_wstring(rect.right - rect.left) + L"\t" + std::to_wstring(size.cx);
+}
+
 int PrintPanes(const Options &options) {
     const HWND window = FindTarget(options);
     if (window == nullptr)
@@ -201,7 +226,7 @@ int PrintPanes(const Options &options) {
             break;
         }
         text.back() = L'\0';
-        WriteLine(text.data());
+        WriteLine(options.fit ? PaneFit(statusBar, process, pane, text.data()) : text.data());
     }
     CloseHandle(process);
     return status;
@@ -325,6 +350,8 @@ bool ParseOptions(int argc, wchar_t **argv, Options *options) {
             options->all = true;
         } else if (word == L"--visible") {
             options->visibleOnly = true;
+        } else if (word == L"--fit") {
+            options->fit = true;
         } else if (options->argument.empty() && word.compare(0, 2, L"--") != 0) {
             options->argument = word;
         } else {
@@ -359,6 +386,7 @@ int Run(const Options &options) {
 } // namespace
 
 int main() {
+    SetProcessDPIAware();
     int argc = 0;
     wchar_t **argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     Options options;
