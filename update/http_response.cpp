@@ -2,7 +2,6 @@
 #include "update/http_response.h"
 
 #include <limits.h>
-#include <stdlib.h>
 #include <string.h>
 
 namespace {
@@ -88,7 +87,10 @@ long ParseContentLength(const char *header, int length) {
         ++rest;
     if (end == digits || *rest != '\0' || end - digits > 10)
         return -1;
-    const long long number = strtoll(digits, nullptr, 10);
+    // Ten digits at most: the number fits, and no library parser is needed.
+    long long number = 0;
+    for (const char *digit = digits; digit < end; ++digit)
+        number = number * 10 + (*digit - '0');
     return number > 0 && number <= INT_MAX ? static_cast<long>(number) : -1;
 }
 
