@@ -166,7 +166,8 @@ TEST_F(SettingsTest, ANewFileHoldsTheThreeKeysInOrder) {
 }
 
 TEST_F(SettingsTest, SavingKeepsEverythingElseInTheFile) {
-    const std::string before = "; written by hand\n[Other]\nName=value\n\n[config]\nAutoXiao=0\nTimeServer1=ntp.example.net\n";
+    const std::string before =
+        "; written by hand\n[Other]\nName=value\n\n[config]\nAutoXiao=0\nTimeServer1=ntp.example.net\n";
     WriteFileText(SettingsPath(), before);
     Tick(IDC_MINIMIZED, true);
     EXPECT_TRUE(SaveBoxes(window_));
