@@ -1,6 +1,7 @@
 """Measurements for the release notes (not a test): the release program's size, the time from start to the clock
 report against a loopback server, the worst case with all three servers silent, how close to an SNTP server's time a
-set brings the clock, and a 5 MB update download beside curl fetching the same file from the same server. Run inside tests/wine/run_isolated.sh."""
+set brings the clock, and a 5 MB update download beside curl fetching the same file from the same server. Run inside
+tests/wine/run_isolated.sh."""
 
 import os
 import pathlib
@@ -92,10 +93,10 @@ def main():
         print(f"all three servers silent on port 37 and to SNTP: {silent[0]:.2f} s from start, {silent[1]:.2f} s from "
               f"the window appearing, to the report ({silent[2]})")
         ahead = 2.375
-        errors = [time_to_report(display, lambda s: None, lambda sntp: sntp[3].answer(ahead), {"WINEDEBUG": "err+sync"},
-                                 refused_set)[3] - ahead * 1000 for _ in range(RUNS)]
-        print(f"set over SNTP against a server {ahead} s ahead: the clock would land {', '.join(f'{e:+.0f}' for e in errors)} "
-              f"ms from the server's time")
+        moves = [time_to_report(display, lambda s: None, lambda sntp: sntp[3].answer(ahead), {"WINEDEBUG": "err+sync"},
+                                refused_set)[3] for _ in range(RUNS)]
+        print(f"set over SNTP against a server {ahead} s ahead: the clock would land "
+              f"{', '.join(f'{move - ahead * 1000:+.0f}' for move in moves)} ms from the server's time")
     finally:
         display.stop()
     ours, theirs = download_times(5 * 1024 * 1024)

@@ -174,7 +174,7 @@ class SntpTest(TempvaroTestCase):
         self.sntp[2].answer(offset(days=1), spoof=True)
         self.sntp[3].answer(-offset(minutes=7), delay=0.5)
         program = self.launch()
-        self.assertIn(self.wait_report(program)[2], [fast(minutes=6, seconds=59), fast(minutes=7), fast(minutes=7, seconds=1)])
+        self.assertIn(self.wait_report(program)[2], [fast(minutes=6, seconds=59), fast(minutes=7)])
         program.command(harness.IDOK)
         program.wait_panes(lambda p: p[0] == SET_FAILED, 20, "the set to fail: Wine will not move its clock 7 minutes")
         self.assertEqual(self.requests(), {1: 1, 2: 2, 3: 2})
