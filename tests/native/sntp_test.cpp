@@ -82,13 +82,11 @@ TEST(SntpTime, KeepsFractionsReadsTheNextEraAndAveragesWithoutOverflow) {
 TEST(TimeServerName, TakesValidHostNamesAndFallsBackPerSlot) {
     const std::string label(63, 'a');
     const std::string longest = label + "." + label + "." + label + "." + std::string(61, 'b');
-    for (const std::string name : {"ntp.aliyun.com", "192.168.1.1", "x-1"})
+    for (const std::string &name : {std::string("ntp.aliyun.com"), std::string("192.168.1.1"), label, longest})
         EXPECT_TRUE(IsValidHostName(name.c_str())) << name;
-    EXPECT_TRUE(IsValidHostName(label.c_str()) && IsValidHostName(longest.c_str()));
-    for (const std::string name : {"", "a..b", ".a", "a.", "ntp_1.example", "ntp.example ", "\xC4\xE3.cn"})
+    for (const std::string &name : {std::string(""), std::string("a..b"), std::string("a."), label + "a", longest + "b",
+                                    std::string("ntp_1.example"), std::string("\xC4\xE3.cn")})
         EXPECT_FALSE(IsValidHostName(name.c_str())) << name;
-    EXPECT_FALSE(IsValidHostName((label + "a").c_str()) || IsValidHostName((longest + "b").c_str()));
-
     char chosen[kHostNameSize];
     ChooseTimeServerName(2, "ntp.tencent.com", chosen);
     EXPECT_STREQ(chosen, "ntp.tencent.com");
