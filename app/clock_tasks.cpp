@@ -2,12 +2,29 @@
 #include "app/clock_tasks.h"
 
 #include "app/app_shell.h"
+#include "settings/settings.h"
 #include "time/clock_report.h"
 #include "time/time_client.h"
 
 const AutoSyncDelays kAutoSyncDelays = {10000, 300000};
 
 namespace {
+
+// The servers as the settings file names them now, each slot falling back to its built-in name.
+TimeServerNames ConfiguredServers() {
+    TimeServerNames names;
+    for (int server = 1; server <= kTimeServerCount; ++server) {
+        char configured[kHostNameSize];
+        ReadTimeServerSetting(server, configured, sizeof configured);
+        ChooseTimeServerName(server, configured, names.host[server - 1]);
+    }
+    return names;
+}
+
+int SetClock() {
+    const TimeServerNames names = ConfiguredServers();
+    return g_timeClient.SetClockFromServer(&names);
+}
 
 void ReportSetDone() {
     g_appShell.SetPaneText(kMessagePane, kTextSetDone);
@@ -19,7 +36,8 @@ void ReportSetDone() {
 DWORD WINAPI StartupCheckTask(LPVOID) {
     g_appShell.SetPaneText(kResultPane, kTextConnecting);
     char report[kReportSize] = {};
-    if (g_timeClient.CheckClock(report, kReportSize))
+    const TimeServerNames names = ConfiguredServers();
+    if (g_timeClient.CheckClock(report, kReportSize, &names))
         g_appShell.SetPaneText(kResultPane, report);
     else
         g_appShell.SetPaneText(kResultPane, kTextConnectFailed);
@@ -28,7 +46,7 @@ DWORD WINAPI StartupCheckTask(LPVOID) {
 
 DWORD WINAPI ManualSyncTask(LPVOID) {
     g_appShell.SetPaneText(kMessagePane, kTextSetting);
-    if (g_timeClient.SetClockFromServer())
+    if (SetClock())
         ReportSetDone();
     else
         g_appShell.SetPaneText(kMessagePane, kTextSetFailed);
@@ -39,12 +57,12 @@ DWORD WINAPI AutoSyncTask(LPVOID parameter) {
     const AutoSyncDelays &delays = parameter ? *static_cast<const AutoSyncDelays *>(parameter) : kAutoSyncDelays;
     g_appShell.SetPaneText(kMessagePane, kTextSetting);
     Sleep(delays.firstMs);
-    if (g_timeClient.SetClockFromServer()) {
+    if (SetClock()) {
         ReportSetDone();
         return 0;
     }
     Sleep(delays.retryMs);
-    if (g_timeClient.SetClockFromServer())
+    if (SetClock())
         ReportSetDone();
     else
         g_appShell.SetPaneText(kMessagePane, kTextSetFailed);

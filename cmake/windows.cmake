@@ -21,7 +21,9 @@ endif()
 
 add_library(tempvaro_core STATIC
     ${PORTABLE_SOURCES}
+    net/socket_support.cpp
     net/tcp_exchange.cpp
+    net/udp_exchange.cpp
     platform/interface_text.cpp
     platform/program_path_win32.cpp
     platform/system_library.cpp

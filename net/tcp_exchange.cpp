@@ -1,26 +1,17 @@
 // One TCP exchange with a server: socket library, name look-up, bounded connect and clean-up in one place.
 #include "net/tcp_exchange.h"
 
-#include <string.h>
+#include "net/socket_support.h"
 
 namespace {
-
-DWORD MillisecondsLeft(ULONGLONG deadline) {
-    const ULONGLONG now = GetTickCount64();
-    return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
-}
 
 // Waits at most `milliseconds` until the socket can be read, or written when it is connecting.
 bool WaitForSocket(SOCKET socket, bool forWrite, DWORD milliseconds) {
     fd_set ready;
     fd_set failed;
     FD_ZERO(&ready);
-    FD_ZERO(&failed);
     FD_SET(socket, &ready);
-    FD_SET(socket, &failed);
-    timeval wait = {static_cast<long>(milliseconds / 1000), static_cast<long>(milliseconds % 1000 * 1000)};
-    const int count = select(0, forWrite ? nullptr : &ready, forWrite ? &ready : nullptr, &failed, &wait);
-    return count > 0 && FD_ISSET(socket, &ready);
+    return WaitForSockets(ready, failed, forWrite, milliseconds) && FD_ISSET(socket, &ready);
 }
 
 int ReceiveFromSocket(void *context, char *buffer, int capacity) {
@@ -62,24 +53,14 @@ void SocketReader::WaitAtMost(DWORD milliseconds) {
 }
 
 int RunTcpExchange(const char *host, unsigned short port, DWORD connectMs, TcpExchange exchange, void *context) {
-    WSADATA winsock;
-    if (WSAStartup(MAKEWORD(2, 0), &winsock) != 0)
+    const SocketLibrary library;
+    if (!library.Started())
         return 0;
-    int result = 0;
-    const SOCKET socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    const hostent *entry = gethostbyname(host);
-    if (socket != INVALID_SOCKET && entry != nullptr && entry->h_addrtype == AF_INET && entry->h_addr_list[0]) {
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        memcpy(&address.sin_addr, entry->h_addr_list[0], sizeof address.sin_addr);
-        SocketReader reader = {socket, 0};
-        reader.WaitAtMost(connectMs);
-        if (ConnectWithin(socket, address, connectMs))
-            result = exchange(socket, reader, context);
-    }
-    if (socket != INVALID_SOCKET)
-        closesocket(socket);
-    WSACleanup();
-    return result;
+    const OwnedSocket socket(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    sockaddr_in address;
+    if (!socket.IsOpen() || !ResolveIPv4(host, port, &address))
+        return 0;
+    SocketReader reader = {socket.Get(), 0};
+    reader.WaitAtMost(connectMs);
+    return ConnectWithin(socket.Get(), address, connectMs) ? exchange(socket.Get(), reader, context) : 0;
 }

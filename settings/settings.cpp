@@ -1,7 +1,10 @@
-// The three options of the main window, kept in NetTimeConfig.ini beside the program, and the log-on start.
+// The three options of the main window and the time servers the user named, kept in NetTimeConfig.ini beside the
+// program, and the log-on start.
 #include "settings/settings.h"
 
 #include <windows.h>
+
+#include <string.h>
 
 #include "platform/program_path_win32.h"
 #include "settings/logon_start.h"
@@ -15,6 +18,7 @@ const wchar_t kWriteSection[] = L"Config";
 const wchar_t kAutoRunKey[] = L"AutoRun";
 const wchar_t kAutoSetTimeKey[] = L"AutoSetTime";
 const wchar_t kMinimizedKey[] = L"AutoXiao";
+const wchar_t kTimeServerKey[] = L"TimeServer0";
 // Read for a missing key: neither on nor off, so the box stays as the template made it.
 const int kMissing = 3;
 
@@ -25,6 +29,12 @@ public:
 
     int Read(const wchar_t *key) const {
         return located_ ? GetPrivateProfileIntW(kReadSection, key, kMissing, path_) : kMissing;
+    }
+    // The key's text into value (size characters), empty when there is none.
+    void ReadText(const wchar_t *key, wchar_t *value, DWORD size) const {
+        value[0] = L'\0';
+        if (located_)
+            GetPrivateProfileStringW(kReadSection, key, L"", value, size, path_);
     }
     bool Write(const wchar_t *key, bool on) const {
         return located_ && WritePrivateProfileStringW(kWriteSection, key, on ? L"1" : L"0", path_) != 0;
@@ -51,4 +61,17 @@ bool WriteSettings(bool autoRun, bool autoSetTime, bool minimized) {
     saved = file.Write(kAutoSetTimeKey, autoSetTime) && saved;
     saved = file.Write(kMinimizedKey, minimized) && saved;
     return saved;
+}
+
+void ReadTimeServerSetting(int server, char *name, size_t size) {
+    wchar_t key[sizeof kTimeServerKey / sizeof kTimeServerKey[0]];
+    memcpy(key, kTimeServerKey, sizeof key);
+    key[sizeof key / sizeof key[0] - 2] = static_cast<wchar_t>(L'0' + server); // the digit before the end
+    wchar_t value[kPathSize];
+    SettingsFile().ReadText(key, value, static_cast<DWORD>(kPathSize));
+    size_t length = 0;
+    for (; value[length] != L'\0' && value[length] < 0x80 && length + 1 < size; ++length)
+        name[length] = static_cast<char>(value[length]);
+    // Anything cut short or not ASCII is dropped whole, so that it cannot pass for a shorter name.
+    name[value[length] == L'\0' ? length : 0] = '\0';
 }

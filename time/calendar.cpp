@@ -3,8 +3,6 @@
 
 namespace {
 
-const uint64_t kSecondsFrom1601To1900 = 9435484800ull;
-const uint64_t kIntervalsPerSecond = 10000000ull;
 // Counts below this were sent after the 32-bit count wrapped on 2036-02-07 06:28:16 UTC.
 const uint32_t kEraSplit = 0x80000000u;
 const uint64_t kSecondsPerEra = 0x100000000ull;

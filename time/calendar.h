@@ -29,6 +29,10 @@ struct TimeDifference {
     int16_t wMilliseconds;
 };
 
+const uint64_t kSecondsFrom1601To1900 = 9435484800ull;
+// File times count 100-nanosecond intervals.
+const uint64_t kIntervalsPerSecond = 10000000ull;
+
 enum ClockComparison { kClockAccurate = 0, kClockAhead = 1, kClockBehind = 2 };
 
 // Seconds since 1900 in host byte order, read in the era that keeps the program working until 2104,

@@ -32,6 +32,15 @@ void FormatClockReport(int comparison, const TimeDifference &diff, char *text, s
              Slot(diff.wDay), Slot(diff.wHour), Slot(diff.wMinute), Slot(diff.wSecond));
 }
 
+void ReportClocks(CivilTime machine, CivilTime server, char *text, size_t size) {
+    TimeDifference diff = {};
+    // After the comparison the first record holds the later time, whichever clock that was.
+    const int comparison = CompareClocks(machine, server);
+    if (comparison != kClockAccurate)
+        ClockDifference(machine, server, diff);
+    FormatClockReport(comparison, diff, text, size);
+}
+
 void FormatClockFace(const CivilTime &time, char *text, size_t size) {
     snprintf(text, size, "%d-%02d-%02d %02d:%02d:%02d", time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute,
              time.wSecond);

@@ -1,4 +1,5 @@
-// The three Time Protocol servers and the orders in which the clock check and the clock set try them.
+// The three time servers, built in or named by the user, and the orders in which the clock check and the clock set try
+// them.
 #include "time/time_servers.h"
 
 #include <stdio.h>
@@ -25,4 +26,39 @@ void AssembleTimeServerName(int server, char *name) {
     size_t length = 0;
     for (const int *code = kServers[server - 1]; *code != 0 && length + 1 < kHostNameSize; ++code)
         length += snprintf(name + length, kHostNameSize - length, "%c", *code);
+}
+
+namespace {
+
+const size_t kMaxHostName = 253;
+const size_t kMaxLabel = 63;
+
+bool IsHostCharacter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+}
+
+} // namespace
+
+bool IsValidHostName(const char *name) {
+    size_t length = 0;
+    size_t label = 0;
+    for (; name[length] != '\0'; ++length) {
+        if (length == kMaxHostName)
+            return false;
+        if (name[length] == '.') {
+            if (label == 0)
+                return false;
+            label = 0;
+        } else if (!IsHostCharacter(name[length]) || ++label > kMaxLabel) {
+            return false;
+        }
+    }
+    return label > 0;
+}
+
+void ChooseTimeServerName(int server, const char *configured, char *name) {
+    if (IsValidHostName(configured))
+        snprintf(name, kHostNameSize, "%s", configured);
+    else
+        AssembleTimeServerName(server, name);
 }

@@ -1,4 +1,5 @@
-// The three Time Protocol servers and the orders in which the clock check and the clock set try them.
+// The three time servers, built in or named by the user, and the orders in which the clock check and the clock set try
+// them.
 #pragma once
 
 #include <stddef.h>
@@ -12,3 +13,14 @@ extern const int kSetOrder[kTimeServerCount];
 // Writes the host name of server 1, 2 or 3 into a kHostNameSize buffer, one character at a time, so that the names
 // never stand in the program as plain text.
 void AssembleTimeServerName(int server, char *name);
+
+// The host names of servers 1, 2 and 3, in that order.
+struct TimeServerNames {
+    char host[kTimeServerCount][kHostNameSize];
+};
+
+// Letters, digits, hyphens and dots, in labels of 1 to 63 characters, at most 253 in all.
+bool IsValidHostName(const char *name);
+
+// Writes `configured` into name when it is a valid host name, otherwise the built-in name of server 1, 2 or 3.
+void ChooseTimeServerName(int server, const char *configured, char *name);

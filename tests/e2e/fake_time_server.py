@@ -211,3 +211,53 @@ class TimeServers:
 
     def __exit__(self, *exc):
         self.stop()
+
+
+
+SNTP_PORT = 123
+
+
+def ntp_timestamp(unix_seconds):
+    """The 8-byte NTP time stamp of a Unix time: seconds since 1900 and their fraction, 32 bits each."""
+    return struct.pack(">Q", int((unix_seconds + EPOCH_1900_TO_1970) * 2 ** 32) % 2 ** 64)
+
+
+class FakeSntpServer:
+    """An SNTP server on host:123 that counts well-formed client requests (48 bytes, version 4, mode 3) and answers
+    them as answer() says: the time `offset` seconds from now, `delay` seconds late, with an originate time stamp
+    that is not the request's (`spoof`), or a kiss-o'-death with code `kiss`; until then, not at all."""
+
+    def __init__(self, host):
+        self.requests = 0
+        self._reply = None
+        self._stop = threading.Event()
+        self._socket = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self._socket.bind((host, SNTP_PORT))
+        self._socket.settimeout(0.1)
+        self._thread = threading.Thread(target=self._serve, daemon=True)
+        self._thread.start()
+
+    def answer(self, offset, delay=0.0, spoof=False, kiss=None):
+        self._reply = (offset, delay, spoof, kiss)
+
+    def stop(self):
+        self._stop.set()
+        self._thread.join(timeout=5)
+        self._socket.close()
+
+    def _serve(self):
+        while not self._stop.is_set():
+            try:
+                request, client = self._socket.recvfrom(512)
+            except socket.timeout:
+                continue
+            if len(request) != 48 or request[0] != 0x23:
+                continue
+            self.requests += 1
+            if self._reply:
+                offset, delay, spoof, kiss = self._reply
+                self._stop.wait(delay)
+                originate = bytes([request[40] ^ 1]) + request[41:48] if spoof else request[40:48]
+                now = ntp_timestamp(time.time() + offset)
+                head = bytes([0xE4, 0] + [0] * 10) + kiss if kiss else bytes([0x24, 1] + [0] * 10) + b"GPS\0"
+                self._socket.sendto(head + now + originate + now + now, client)

@@ -1,37 +1,57 @@
 """Measurements for the release notes (not a test): the release program's size, the time from start to the clock
-report against a loopback server, the worst case with all three servers silent, and a 5 MB update download beside
-curl fetching the same file from the same server. Run inside tests/wine/run_isolated.sh."""
+report against a loopback server, the worst case with all three servers silent, how close to an SNTP server's time a
+set brings the clock, and a 5 MB update download beside curl fetching the same file from the same server. Run inside
+tests/wine/run_isolated.sh."""
 
 import os
 import pathlib
+import re
 import statistics
 import subprocess
 import sys
 import time
 
 from . import harness
-from .fake_time_server import TimeServers
+from .fake_time_server import FakeSntpServer, TimeServers
 from .fake_web_server import DOWNLOAD_PATH, FakeWebServer, Reply, http_response
 
 RELEASE = harness.ROOT / "build" / "windows-x86" / "Tempvaro.exe"
 MEASURE_DOWNLOAD = pathlib.Path(os.environ.get("TEMPVARO_MEASURE_DOWNLOAD",
                                                harness.BUILD / "tests" / "tools" / "measure_download.exe"))
 CONNECTING = "正在连接时间服务器......"
+SET_FAILED = "更新本机时间失败!"
+# Wine refuses to move its clock by half a second or more, and says by how much it was asked to.
+REFUSED_SET = re.compile(r"NtSetSystemTime not allowed: difference (-?\d+) ms")
 RUNS = 3
 
 
-def time_to_report(display, servers_setup):
-    """Seconds from starting the program to a result in pane 2."""
+def time_to_report(display, servers_setup, sntp_setup=None, environment=None, then=None):
+    """Seconds from starting the program, and from its window appearing, to a result in pane 2; and that result.
+    `then(program)` runs before the program is closed and its result is returned last."""
     with TimeServers() as servers:
         servers_setup(servers)
+        sntp = {n: FakeSntpServer(address) for n, address in TimeServers.ADDRESSES.items()} if sntp_setup else {}
         program = harness.Program(display)
         try:
-            program.start()
+            if sntp_setup:
+                sntp_setup(sntp)
+            program.start(environment)
             program.wait_window()
+            shown = time.monotonic()
             panes = program.wait_panes(lambda p: len(p) == 3 and p[2] not in ("", CONNECTING), 60, "the report")
-            return time.monotonic() - program.started, panes[2]
+            reported = time.monotonic()
+            return reported - program.started, reported - shown, panes[2], then(program) if then else None
         finally:
             program.stop()
+            for server in sntp.values():
+                server.stop()
+
+
+def refused_set(program):
+    """The clock move, in ms, that a manual set asked of Wine."""
+    program.command(harness.IDOK)
+    program.wait_panes(lambda p: p[0] == SET_FAILED, 30, "the refused set")
+    return int(REFUSED_SET.search(program.log.read_text(errors="replace")).group(1))
 
 
 def download_times(size):
@@ -67,10 +87,16 @@ def main():
     display = harness.VirtualDisplay().start()
     try:
         answered = [time_to_report(display, lambda s: s[1].answer(-5)) for _ in range(RUNS)]
-        print(f"start to report, loopback server answering: median {statistics.median(t for t, _ in answered):.2f} s "
-              f"(runs {', '.join(f'{t:.2f}' for t, _ in answered)}; report {answered[0][1]})")
-        silent = time_to_report(display, lambda s: [s[n].silent() for n in (1, 2, 3)])
-        print(f"start to report, all three servers silent: {silent[0]:.2f} s (report {silent[1]})")
+        print(f"start to report, loopback server answering: median {statistics.median(r[0] for r in answered):.2f} s "
+              f"(runs {', '.join(f'{r[0]:.2f}' for r in answered)}; report {answered[0][2]})")
+        silent = time_to_report(display, lambda s: [s[n].silent() for n in (1, 2, 3)], lambda sntp: None)
+        print(f"all three servers silent on port 37 and to SNTP: {silent[0]:.2f} s from start, {silent[1]:.2f} s from "
+              f"the window appearing, to the report ({silent[2]})")
+        ahead = 2.375
+        moves = [time_to_report(display, lambda s: None, lambda sntp: sntp[3].answer(ahead), {"WINEDEBUG": "err+sync"},
+                                refused_set)[3] for _ in range(RUNS)]
+        print(f"set over SNTP against a server {ahead} s ahead: the clock would land "
+              f"{', '.join(f'{move - ahead * 1000:+.0f}' for move in moves)} ms from the server's time")
     finally:
         display.stop()
     ours, theirs = download_times(5 * 1024 * 1024)

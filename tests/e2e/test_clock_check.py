@@ -11,7 +11,7 @@ import time
 import unittest
 
 from . import harness, real_servers
-from .fake_time_server import TimeServers
+from .fake_time_server import FakeSntpServer, FakeTimeServer, TimeServers
 
 WELCOME = "欢迎使用!"
 CONNECTING = "正在连接时间服务器......"
@@ -142,6 +142,50 @@ class StartupCheckTest(TempvaroTestCase):
         self.assertEqual(self.servers.connections(), {1: 1, 2: 1, 3: 1})
         # A connection that has ended must not be waited on until its time runs out.
         self.assertLess(self.servers[3].accept_times[0] - self.servers[1].accept_times[0], 2.0)
+
+
+class SntpTest(TempvaroTestCase):
+    """Port 37 refused or answering, and SNTP servers on the same three addresses."""
+
+    def setUp(self):
+        super().setUp()
+        self.sntp = {number: FakeSntpServer(address) for number, address in SERVER_ADDRESSES.items()}
+        for server in self.sntp.values():
+            self.addCleanup(server.stop)
+
+    def requests(self):
+        return {number: server.requests for number, server in self.sntp.items()}
+
+    def test_port_37_answering_sends_no_datagram(self):
+        self.servers[1].answer(-offset(seconds=5))
+        for server in self.sntp.values():
+            server.answer(0)
+        self.assertEqual(self.wait_report(self.launch())[2], fast(seconds=5))
+        self.assertEqual(self.requests(), {1: 0, 2: 0, 3: 0})
+
+    def test_port_37_refused_the_first_valid_sntp_answer_is_used_and_a_denying_server_not_asked_again(self):
+        self.sntp[1].answer(0, kiss=b"DENY")
+        self.sntp[2].answer(offset(days=1), spoof=True)
+        self.sntp[3].answer(-offset(hours=1, minutes=2, seconds=3), delay=0.5)
+        program = self.launch()
+        # To the millisecond, so the whole seconds depend on where the two clocks' seconds end.
+        self.assertIn(self.wait_report(program)[2], [fast(hours=1, minutes=2, seconds=s) for s in (2, 3)])
+        self.assertEqual(self.requests(), {1: 1, 2: 1, 3: 1}, "one request to each, all sent together")
+        program.command(harness.IDOK)
+        program.wait_panes(lambda p: p[0] == SET_FAILED, 20, "the set to fail: Wine will not move its clock an hour")
+        self.assertEqual(self.requests(), {1: 1, 2: 2, 3: 2})
+
+    def test_names_from_the_settings_file_are_the_ones_asked(self):
+        workdir = tempfile.mkdtemp(prefix="tempvaro-e2e-")
+        self.addCleanup(shutil.rmtree, workdir, ignore_errors=True)
+        with open(os.path.join(workdir, "NetTimeConfig.ini"), "wb") as settings:
+            settings.write(b"[Config]\r\nTimeServer1=ntp.tempvaro.test\r\nTimeServer2=time_2.example\r\n")
+        named = FakeTimeServer("127.0.0.14", mode="close")
+        self.addCleanup(named.stop)
+        self.servers[2].answer(-offset(seconds=5))
+        self.assertEqual(self.wait_report(self.launch(workdir=workdir))[2], fast(seconds=5))
+        # Slot 1 is the name given; slot 2's is no host name, so its built-in name is asked.
+        self.assertEqual((named.connections, self.servers.connections()), (1, {1: 0, 2: 1, 3: 0}))
 
 
 class ManualSyncTest(TempvaroTestCase):

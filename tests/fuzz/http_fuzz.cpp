@@ -1,9 +1,11 @@
 // Fuzz target: the vendor's responses as a hostile server could send them, handed out in random pieces, through
-// the header reader, the status and length parsers and the version page.
+// the header reader, the status and length parsers and the version page; and the same bytes as an SNTP answer.
 #include <stddef.h>
 #include <stdint.h>
 #include <string.h>
 
+#include "time/calendar.h"
+#include "time/sntp.h"
 #include "update/http_response.h"
 #include "update/update_checker.h"
 
@@ -33,9 +35,25 @@ int ReceivePiece(void *context, char *buffer, int capacity) {
     return static_cast<int>(count);
 }
 
+// The request whose time stamp the fuzzer has to find to get past the echo check.
+const uint64_t kSentTimestamp = 0xEC5C1A2B80000000ull;
+
+void CheckSntpAnswer(const uint8_t *data, size_t size) {
+    SntpAnswer answer;
+    if (ParseSntpAnswer(data, size, kSentTimestamp, &answer) != kSntpTime)
+        return;
+    // Whatever era the answer's times fall in, the offset stays within the span of the two eras read.
+    const uint64_t ours = NtpTimestampToFileTime(kSentTimestamp);
+    const int64_t offset = SntpClockOffset(ours, answer.received, answer.transmitted, ours);
+    const int64_t seconds = offset / static_cast<int64_t>(kIntervalsPerSecond);
+    if (answer.transmitted == 0 || seconds > (1ll << 33) || seconds < -(1ll << 33))
+        __builtin_trap();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    CheckSntpAnswer(data, size);
     const size_t pieceCount = size > 0 ? data[0] % 16 : 0;
     if (size < 1 + pieceCount)
         return 0;

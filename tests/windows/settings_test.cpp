@@ -178,7 +178,8 @@ TEST_F(SettingsTest, ANewFileHoldsTheThreeKeysInOrder) {
 }
 
 TEST_F(SettingsTest, SavingKeepsEverythingElseInTheFile) {
-    const std::string before = "; written by hand\n[Other]\nName=value\n\n[config]\nAutoXiao=0\nNote=keep me\n";
+    const std::string before =
+        "; written by hand\n[Other]\nName=value\n\n[config]\nAutoXiao=0\nTimeServer1=ntp.example.net\n";
     WriteFileText(SettingsPath(), before);
     Tick(IDC_MINIMIZED, true);
     EXPECT_TRUE(SaveBoxes(window_));
@@ -187,7 +188,7 @@ TEST_F(SettingsTest, SavingKeepsEverythingElseInTheFile) {
     EXPECT_NE(after.find("[config]\n"), std::string::npos) << "the section is updated in place: " << after;
     EXPECT_EQ(after.find("[Config]"), std::string::npos) << after;
     EXPECT_NE(after.find("AutoXiao=1\n"), std::string::npos) << after;
-    EXPECT_NE(after.find("Note=keep me\n"), std::string::npos) << after;
+    EXPECT_NE(after.find("TimeServer1=ntp.example.net\n"), std::string::npos) << after;
 }
 
 TEST_F(SettingsTest, AFileThatCannotBeWrittenIsAFailure) {

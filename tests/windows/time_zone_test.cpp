@@ -4,29 +4,23 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <string>
+
 #include "fake_time_server.h"
+#include "time/clock_report.h"
 #include "time/time_client.h"
 
 namespace {
 
-// A daylight-saving start in the zone under test: the last second before it and the first after, in UTC, and the
-// local times they read as.
+// The last second before a daylight-saving start in the zone under test, and an hour and a half later, in UTC.
 struct SpringForward {
     const char *zone;
-    SYSTEMTIME utcBefore, localBefore, utcAfter, localAfter;
+    SYSTEMTIME utcBefore, utcAfter;
 };
 
 const SpringForward kZones[] = {
-    {"America/New_York",
-     {2026, 3, 0, 8, 6, 59, 59, 0},
-     {2026, 3, 0, 8, 1, 59, 59, 0},
-     {2026, 3, 0, 8, 7, 0, 0, 0},
-     {2026, 3, 0, 8, 3, 0, 0, 0}},
-    {"Europe/Berlin",
-     {2026, 3, 0, 29, 0, 59, 59, 0},
-     {2026, 3, 0, 29, 1, 59, 59, 0},
-     {2026, 3, 0, 29, 1, 0, 0, 0},
-     {2026, 3, 0, 29, 3, 0, 0, 0}},
+    {"America/New_York", {2026, 3, 0, 8, 6, 59, 59, 0}, {2026, 3, 0, 8, 8, 29, 59, 0}},
+    {"Europe/Berlin", {2026, 3, 0, 29, 0, 59, 59, 0}, {2026, 3, 0, 29, 2, 29, 59, 0}},
 };
 
 const SpringForward *ZoneUnderTest() {
@@ -37,24 +31,26 @@ const SpringForward *ZoneUnderTest() {
     return nullptr;
 }
 
-void ExpectLocal(const SYSTEMTIME &utc, const SYSTEMTIME &expected) {
+SYSTEMTIME Local(const SYSTEMTIME &utc) {
     SYSTEMTIME local = {};
-    ASSERT_EQ(g_timeClient.UtcToLocal(utc, &local), 1);
-    EXPECT_EQ(local.wYear, expected.wYear);
-    EXPECT_EQ(local.wMonth, expected.wMonth);
-    EXPECT_EQ(local.wDay, expected.wDay);
-    EXPECT_EQ(local.wHour, expected.wHour);
-    EXPECT_EQ(local.wMinute, expected.wMinute);
-    EXPECT_EQ(local.wSecond, expected.wSecond);
+    EXPECT_TRUE(SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local));
+    return local;
+}
+
+std::string Report(const SYSTEMTIME &machine, const SYSTEMTIME &server) {
+    char text[256] = {};
+    ReportClocks(ToCivilTime(machine), ToCivilTime(server), text, sizeof text);
+    return text;
 }
 
 } // namespace
 
-TEST(TimeZone, ConvertsWithTheRulesOfTheMomentConverted) {
+TEST(TimeZone, AServerAnHourAndAHalfAheadAcrossTheSpringChangeReadsSo) {
     const SpringForward *zone = ZoneUnderTest();
     ASSERT_NE(zone, nullptr) << "TZ must name one of the zones this test knows";
-    ExpectLocal(zone->utcBefore, zone->localBefore);
-    ExpectLocal(zone->utcAfter, zone->localAfter);
+    ASSERT_EQ(Report(Local(zone->utcBefore), Local(zone->utcAfter)), "本机时间慢了0年0月0日2时30分0秒")
+        << "the local clocks lie across the change";
+    EXPECT_EQ(Report(zone->utcBefore, zone->utcAfter), "本机时间慢了0年0月0日1时30分0秒");
 }
 
 TEST(TimeZone, AnAccurateServerReadsAccurateAndSetsWithoutMovingTheClock) {
@@ -68,4 +64,7 @@ TEST(TimeZone, AnAccurateServerReadsAccurateAndSetsWithoutMovingTheClock) {
     EXPECT_STREQ(text, "时间准确！");
     // This platform refuses to move the clock by half a second or more, so success means the set was by UTC.
     EXPECT_EQ(g_timeClient.SetClockFromServer(), 1);
+    first.SetOffset(5400);
+    EXPECT_EQ(g_timeClient.CheckClock(text, sizeof text), 1);
+    EXPECT_STREQ(text, "本机时间慢了0年0月0日1时30分0秒");
 }

@@ -1,0 +1,95 @@
+// SNTP answers as a server, a spoofer or a stale packet could send them, the offset they give, and the host names a
+// user may give the time servers.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "time/calendar.h"
+#include "time/sntp.h"
+#include "time/time_servers.h"
+
+namespace {
+
+const uint64_t kSent = 0xEC5C1A2B80000000ull; // the request's transmit time stamp
+const uint64_t kServerTime = 0xEC5C1A2C40000000ull;
+
+struct AnswerCase {
+    const char *what;
+    unsigned leap, version, mode, stratum;
+    const char *referenceId;
+    uint64_t originate, transmit;
+    size_t size;
+    int verdict;
+};
+
+const AnswerCase kAnswers[] = {
+    {"good", 0, 4, 4, 2, "GPS ", kSent, kServerTime, 48, kSntpTime},
+    {"version 1, leap second, stratum 15, 68 bytes", 1, 1, 4, 15, "GPS ", kSent, kServerTime, 68, kSntpTime},
+    {"47 bytes", 0, 4, 4, 2, "GPS ", kSent, kServerTime, 47, kSntpNoAnswer},
+    {"mode 3", 0, 4, 3, 2, "GPS ", kSent, kServerTime, 48, kSntpNoAnswer},
+    {"version 0", 0, 0, 4, 2, "GPS ", kSent, kServerTime, 48, kSntpNoAnswer},
+    {"version 5", 0, 5, 4, 2, "GPS ", kSent, kServerTime, 48, kSntpNoAnswer},
+    {"stratum 16", 0, 4, 4, 16, "GPS ", kSent, kServerTime, 48, kSntpNoAnswer},
+    {"not synchronised", 3, 4, 4, 2, "GPS ", kSent, kServerTime, 48, kSntpNoAnswer},
+    {"originate one bit off", 0, 4, 4, 2, "GPS ", kSent ^ 1, kServerTime, 48, kSntpNoAnswer},
+    {"transmit zero", 0, 4, 4, 2, "GPS ", kSent, 0, 48, kSntpNoAnswer},
+    {"kiss DENY", 3, 4, 4, 0, "DENY", kSent, 0, 48, kSntpDenied},
+    {"kiss RSTR", 3, 4, 4, 0, "RSTR", kSent, kServerTime, 48, kSntpDenied},
+    {"kiss RATE", 3, 4, 4, 0, "RATE", kSent, kServerTime, 48, kSntpNoAnswer},
+    {"spoofed kiss DENY", 3, 4, 4, 0, "DENY", kSent + 1, 0, 48, kSntpNoAnswer},
+};
+
+void PutTimestamp(unsigned char *at, uint64_t value) {
+    for (int i = 0; i < 8; ++i)
+        at[i] = static_cast<unsigned char>(value >> (56 - 8 * i));
+}
+
+} // namespace
+
+TEST(SntpAnswer, AcceptsOnlyAnEchoedServerAnswerWithAUsableTime) {
+    for (const AnswerCase &c : kAnswers) {
+        unsigned char packet[68] = {};
+        PutTimestamp(packet + 24, c.originate);
+        PutTimestamp(packet + 32, kServerTime - 0x100000000ull); // received a second before it answered
+        PutTimestamp(packet + 40, c.transmit);
+        packet[0] = static_cast<unsigned char>(c.leap << 6 | c.version << 3 | c.mode);
+        packet[1] = static_cast<unsigned char>(c.stratum);
+        memcpy(packet + 12, c.referenceId, 4);
+        SntpAnswer answer = {7, 7};
+        EXPECT_EQ(ParseSntpAnswer(packet, c.size, kSent, &answer), c.verdict) << c.what;
+        if (c.verdict != kSntpTime)
+            EXPECT_EQ(answer.received + answer.transmitted, 14u) << c.what << ": a refused answer fills nothing";
+        else
+            EXPECT_EQ(answer.transmitted - answer.received, kIntervalsPerSecond) << c.what;
+    }
+}
+
+TEST(SntpTime, KeepsFractionsReadsTheNextEraAndAveragesWithoutOverflow) {
+    const uint64_t fileTime = TimeValueToFileTime(0xEC5C1A2Bu) + 1234567;
+    EXPECT_EQ(NtpTimestampToFileTime(FileTimeToNtpTimestamp(fileTime)), fileTime - 1) << "rounded down once";
+    EXPECT_EQ(NtpTimestampToFileTime(0x0000000180000000ull), TimeValueToFileTime(1u) + 5000000u);
+    EXPECT_EQ(FileTimeToNtpTimestamp(TimeValueToFileTime(0u)), 0u) << "2036 wraps the seconds to zero";
+
+    const uint64_t t1 = 130000000000000000ull;
+    // Server 2.5 s ahead, 40 ms each way, 10 ms to answer.
+    EXPECT_EQ(SntpClockOffset(t1, t1 + 25400000, t1 + 25500000, t1 + 900000), 25000000);
+    EXPECT_EQ(SntpClockOffset(t1, t1 - 9, t1 - 8, t1), -8) << "negative and odd halves";
+    const uint64_t late = 0x7FFFFFFFFFFFFFFFull;
+    EXPECT_EQ(SntpClockOffset(0, late, late, 0), static_cast<int64_t>(late));
+    EXPECT_EQ(SntpClockOffset(late, 0, 0, late), -static_cast<int64_t>(late));
+}
+
+TEST(TimeServerName, TakesValidHostNamesAndFallsBackPerSlot) {
+    const std::string label(63, 'a');
+    const std::string longest = label + "." + label + "." + label + "." + std::string(61, 'b');
+    for (const std::string &name : {std::string("ntp.aliyun.com"), std::string("192.168.1.1"), label, longest})
+        EXPECT_TRUE(IsValidHostName(name.c_str())) << name;
+    for (const std::string &name : {std::string(""), std::string("a..b"), std::string("a."), label + "a", longest + "b",
+                                    std::string("ntp_1.example"), std::string("\xC4\xE3.cn")})
+        EXPECT_FALSE(IsValidHostName(name.c_str())) << name;
+    char chosen[kHostNameSize];
+    ChooseTimeServerName(2, "ntp.tencent.com", chosen);
+    EXPECT_STREQ(chosen, "ntp.tencent.com");
+    ChooseTimeServerName(2, "ntp.tencent.com.", chosen);
+    EXPECT_STREQ(chosen, "time-a-g.nist.gov");
+}
