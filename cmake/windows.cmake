@@ -8,8 +8,11 @@ set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} --codepage=65001")
 set(PRODUCT_FLAGS -fno-exceptions -fno-rtti -ffunction-sections -fdata-sections -D__USE_MINGW_ANSI_STDIO=0)
 # Nothing throws, so the 32-bit program needs no unwind tables, which are a sixth of its size. On x86-64 Windows
 # itself unwinds through them, so that build keeps them.
+# Link-time optimisation across the files takes another 2 KB off the release program; every program that links our
+# code then needs it at its link too.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-    list(APPEND PRODUCT_FLAGS -fno-asynchronous-unwind-tables)
+    list(APPEND PRODUCT_FLAGS -fno-asynchronous-unwind-tables -flto)
+    add_link_options(-flto)
 endif()
 # Windows 7 is the oldest supported: the image says so, and older Windows refuse to start it.
 add_compile_definitions(WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601 NOMINMAX)
