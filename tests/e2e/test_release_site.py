@@ -1,13 +1,18 @@
 """End-to-end test of a release as the vendor publishes it: scripts/release.sh signs the build with a test publisher
 made for the run, nginx serves its update-site/ as it stands, and an older build of the program, signed by the same
-publisher, finds the release, downloads it byte for byte, offers it and starts it."""
+publisher, finds the release, downloads it byte for byte, offers it and starts it; its setup installs, replaces and
+uninstalls the program in a Wine prefix of its own. Where only the x86-64 build runs, the same release steps make an
+x86-64 release."""
 
 import os
 import pathlib
+import re
 import shutil
 import subprocess
+import sys
 import tempfile
 import unittest
+import zipfile
 
 from . import harness, real_servers
 from .publishers import make_certificate, make_pkcs12, sign
@@ -24,13 +29,21 @@ OFFER_TIMEOUT = 40
 
 display = None
 release = None
+# The release of the build the tests exercise: the shipped 32-bit one, else the x86-64 one.
+X86 = harness.image_machine(harness.EXE) == "x86"
+PRESET, TOOLCHAIN = ("windows-x86", "mingw-i686") if X86 else ("windows-x64", "mingw-x86_64")
+RUN_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
+PROFILE_LIST = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\ProfileList"
+LOGON_TASK = """<?xml version="1.0" encoding="UTF-16"?>
+<Task xmlns="http://schemas.microsoft.com/windows/2004/02/mit/task"><Triggers><LogonTrigger/></Triggers>
+<Actions><Exec><Command>Tempvaro.exe</Command></Exec></Actions></Task>"""
 
 
 def run_release(bundle, dist, **environment):
     return subprocess.run([str(harness.ROOT / "scripts" / "release.sh"), str(bundle)], stdout=subprocess.DEVNULL,
                           stderr=subprocess.PIPE, text=True,
                           env=dict(os.environ, TEMPVARO_DIST=str(dist), TEMPVARO_SKIP_SETUP="1",
-                                   TEMPVARO_SIGN_PASSWORD="", **environment))
+                                   TEMPVARO_SIGN_PASSWORD="", TEMPVARO_RELEASE_PRESET=PRESET, **environment))
 
 
 def time_stamp_report(program, certificate, time_stamp_root):
@@ -45,6 +58,9 @@ class Release:
     publisher."""
 
     def __init__(self):
+        if not X86:
+            print("e2e: the release and its setup are made from the x86-64 build (TEMPVARO_RELEASE_PRESET="
+                  "windows-x64); the shipped 32-bit release was NOT exercised", file=sys.stderr, flush=True)
         self.directory = pathlib.Path(tempfile.mkdtemp(prefix="tempvaro-release-"))
         publisher = make_certificate(self.directory, "Release Publisher")
         certificate = publisher[1]
@@ -58,12 +74,15 @@ class Release:
                                                 certificate, authority.certificate)
         finally:
             authority.stop()
+        self.setup = next(self.dist.glob("Tempvaro-*setup.exe"))
+        with zipfile.ZipFile(next(self.dist.glob("Tempvaro-*.zip"))) as archive:
+            self.zipped = {name: archive.read(name) for name in archive.namelist()}
         self.site = self.dist / "update-site"
         self.published = self.site / SITE_FOLDER / "Chronvik.exe"
         self.older = self.directory / "Tempvaro.exe"
         build = self.directory / "older-build"
         subprocess.run(["cmake", "-S", str(harness.ROOT), "-B", str(build),
-                        "--toolchain", str(harness.ROOT / "cmake" / "mingw-i686.cmake"),
+                        "--toolchain", str(harness.ROOT / "cmake" / f"{TOOLCHAIN}.cmake"),
                         "-DCMAKE_BUILD_TYPE=MinSizeRel", "-DBUILD_TESTING=OFF", f"-DTEMPVARO_VERSION={OLDER_VERSION}"],
                        check=True, stdout=subprocess.DEVNULL)
         subprocess.run(["cmake", "--build", str(build), "-j2", "--target", "Tempvaro"], check=True,
@@ -78,17 +97,27 @@ def setUpModule():
     harness.check_isolation()
 
 
+def tearDownModule():
+    if display is not None:
+        display.stop()
+    if release is not None:
+        release.remove()
+
+
+def made_release():
+    """The release and the display, made once for the classes that need them."""
+    global display, release
+    if release is None:
+        release = Release()
+        display = harness.start_module()
+    return release
+
+
 class PublishedReleaseTest(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        global display, release
-        if harness.image_machine(harness.EXE) != "x86":
-            raise unittest.SkipTest("the release is a 32-bit build, which this machine cannot run")
-        release = Release()
-        cls.addClassCleanup(release.remove)
-        display = harness.start_module()
-        cls.addClassCleanup(display.stop)
+        made_release()
 
     def setUp(self):
         self.site = real_servers.NginxSite(VENDOR_ADDRESS, release.site).start()
@@ -142,3 +171,63 @@ class RefusedReleaseTest(unittest.TestCase):
         self.assertNotEqual(result.returncode, 0)
         self.assertIn("nothing is published", result.stderr)
         self.assertFalse((directory / "dist").exists())
+
+
+def wine(*args):
+    """Runs a Windows program under Wine in the current prefix, on the display (the first process of a session sets the
+    display for all that follow); returns its exit code and output."""
+    with tempfile.TemporaryFile() as out:
+        code = subprocess.run([harness.WINE, *map(str, args)], stdout=out, stderr=out, timeout=120,
+                              env=dict(os.environ, DISPLAY=display.name)).returncode
+        out.seek(0)
+        return code, out.read().decode("gbk", "replace")
+
+
+class InstallerTest(unittest.TestCase):
+    """The setup run silently, as administrators deploy it, in a fresh Wine prefix."""
+
+    def test_the_setup_installs_replaces_a_running_copy_and_uninstalls_what_the_program_made(self):
+        made_release()
+        prefix = pathlib.Path(tempfile.mkdtemp(prefix="tempvaro-prefix-"))
+        self.addCleanup(shutil.rmtree, prefix, ignore_errors=True)
+        self.addCleanup(os.environ.__setitem__, "WINEPREFIX", os.environ["WINEPREFIX"])
+        os.environ["WINEPREFIX"] = str(prefix)
+        self.addCleanup(subprocess.run, [os.environ["WINESERVER"], "-k"])
+        subprocess.run([harness.ROOT / "tests/wine/prepare_prefix.sh"], env=dict(os.environ, TEMPVARO_WINEPREFIX=prefix),
+                       check=True)
+        folder, view = prefix / "drive_c" / ("Program Files (x86)" if X86 else "Program Files") / "Tempvaro", \
+            "/reg:32" if X86 else "/reg:64"
+        shortcut = prefix / "drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Tempvaro.lnk"
+        uninstall_key = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tempvaro"
+        self.assertEqual(wine(release.setup, "/S"), (0, ""))
+        self.assertTrue(shortcut.exists())
+        windows_folder = "C:\\" + str(folder.relative_to(prefix / "drive_c")).replace("/", "\\")
+        self.assertIn(f'"{windows_folder}\\uninst.exe" /S', wine("reg", "query", uninstall_key, view)[1])
+        self.assertTrue((folder / "uninst.exe").exists())
+        running = harness.Program(display, workdir=folder).start().wait_window()
+        self.addCleanup(running.stop)
+        (folder / "NetTimeConfig.ini").write_text("[Config]\nAutoXiao=1\n")
+        self.assertEqual(wine(release.setup, "/S")[0], 0)
+        self.assertTrue(running.running())
+        for name, data in release.zipped.items():
+            self.assertEqual((folder / name).read_bytes(), data)
+        self.assertEqual((folder / "NetTimeConfig.ini").read_text(), "[Config]\nAutoXiao=1\n")
+        running.stop()
+        (folder / "wine.log").unlink()
+        # What the program leaves behind: a download, its log-on task and the Run value of earlier builds.
+        shutil.copy(release.published, folder / "Chronvik.exe")
+        sid = re.search(r"\\ProfileList\\(S-1-5-21-[-0-9]+)", wine("reg", "query", PROFILE_LIST, "/s")[1])[1]
+        (prefix / "drive_c/task.xml").write_text(LOGON_TASK, encoding="utf-16")
+        for name in (f"Tempvaro-{sid}", "Tempvaro", "Tempvarox"):
+            self.assertEqual(wine("schtasks", "/create", "/xml", r"C:\task.xml", "/tn", name, "/f")[0], 0)
+        self.assertEqual(wine("reg", "add", RUN_KEY, "/v", "Tempvaro.exe", "/d", "x", "/f", view)[0], 0)
+        self.assertEqual(wine(folder / "uninst.exe", "/S")[0], 0)
+        # The uninstaller goes on in a copy of itself; then a restart deletes the copy replaced while it ran.
+        subprocess.run([os.environ["WINESERVER"], "-w"], timeout=60)
+        wine("wineboot", "-r")
+        self.assertFalse(folder.exists())
+        self.assertFalse(shortcut.exists())
+        self.assertNotEqual(wine("reg", "query", uninstall_key, view)[0], 0)
+        self.assertNotIn("Tempvaro", wine("reg", "query", RUN_KEY, view)[1])
+        tasks = prefix / "drive_c/windows/system32/tasks"
+        self.assertEqual([task.name for task in tasks.glob("Tempvaro*")], ["Tempvarox"])
