@@ -9,7 +9,7 @@ packages=(
     wine64 xvfb xauth x11-utils xdotool imagemagick fonts-arphic-uming locales
     iproute2 util-linux
     clang libclang-rt-14-dev
-    openssl osslsigncode curl zip unzip nginx-light xinetd
+    openssl osslsigncode nsis curl zip unzip nginx-light xinetd
 )
 
 # The release build is 32-bit: where the kernel runs 32-bit x86 code, Debian's 32-bit Wine runs it as it ships.

@@ -41,7 +41,7 @@ def image_machine(path):
 def announce_build():
     """Says in one line which build the tests exercise, and when it is not the one users get."""
     machine = image_machine(EXE)
-    note = "the shipped 32-bit build" if machine == "x86" else "the shipped 32-bit build was NOT exercised"
+    note = "the shipped 32-bit build" if machine == "x86" else "NOT the shipped 32-bit build, release or setup"
     print(f"e2e: exercising {EXE} ({machine}); {note}", file=sys.stderr, flush=True)
 
 

@@ -8,6 +8,7 @@ import shutil
 import subprocess
 import tempfile
 import unittest
+from unittest import mock
 
 from . import harness, real_servers
 from .publishers import make_certificate, make_pkcs12, sign
@@ -24,13 +25,15 @@ OFFER_TIMEOUT = 40
 
 display = None
 release = None
+X86 = harness.image_machine(harness.EXE) == "x86"
+PRESET, TOOLCHAIN = ("windows-x86", "mingw-i686") if X86 else ("windows-x64", "mingw-x86_64")
 
 
 def run_release(bundle, dist, **environment):
     return subprocess.run([str(harness.ROOT / "scripts" / "release.sh"), str(bundle)], stdout=subprocess.DEVNULL,
                           stderr=subprocess.PIPE, text=True,
                           env=dict(os.environ, TEMPVARO_DIST=str(dist), TEMPVARO_SKIP_SETUP="1",
-                                   TEMPVARO_SIGN_PASSWORD="", **environment))
+                                   TEMPVARO_SIGN_PASSWORD="", TEMPVARO_RELEASE_PRESET=PRESET, **environment))
 
 
 def time_stamp_report(program, certificate, time_stamp_root):
@@ -58,12 +61,13 @@ class Release:
                                                 certificate, authority.certificate)
         finally:
             authority.stop()
+        self.setup = next(self.dist.glob("*setup.exe"))
         self.site = self.dist / "update-site"
         self.published = self.site / SITE_FOLDER / "Chronvik.exe"
         self.older = self.directory / "Tempvaro.exe"
         build = self.directory / "older-build"
         subprocess.run(["cmake", "-S", str(harness.ROOT), "-B", str(build),
-                        "--toolchain", str(harness.ROOT / "cmake" / "mingw-i686.cmake"),
+                        "--toolchain", str(harness.ROOT / "cmake" / f"{TOOLCHAIN}.cmake"),
                         "-DCMAKE_BUILD_TYPE=MinSizeRel", "-DBUILD_TESTING=OFF", f"-DTEMPVARO_VERSION={OLDER_VERSION}"],
                        check=True, stdout=subprocess.DEVNULL)
         subprocess.run(["cmake", "--build", str(build), "-j2", "--target", "Tempvaro"], check=True,
@@ -75,20 +79,14 @@ class Release:
 
 
 def setUpModule():
-    harness.check_isolation()
+    global display, release
+    display = harness.start_module()
+    unittest.addModuleCleanup(display.stop)
+    release = Release()
+    unittest.addModuleCleanup(release.remove)
 
 
 class PublishedReleaseTest(unittest.TestCase):
-
-    @classmethod
-    def setUpClass(cls):
-        global display, release
-        if harness.image_machine(harness.EXE) != "x86":
-            raise unittest.SkipTest("the release is a 32-bit build, which this machine cannot run")
-        release = Release()
-        cls.addClassCleanup(release.remove)
-        display = harness.start_module()
-        cls.addClassCleanup(display.stop)
 
     def setUp(self):
         self.site = real_servers.NginxSite(VENDOR_ADDRESS, release.site).start()
@@ -142,3 +140,47 @@ class RefusedReleaseTest(unittest.TestCase):
         self.assertNotEqual(result.returncode, 0)
         self.assertIn("nothing is published", result.stderr)
         self.assertFalse((directory / "dist").exists())
+
+
+def wine(*command):
+    """Runs a Windows program on the display (a session's first process sets it for all); returns code and output."""
+    with tempfile.TemporaryFile() as out:
+        code = subprocess.run([harness.WINE, *map(str, command)], stdout=out, stderr=out, timeout=120,
+                              env=dict(os.environ, DISPLAY=display.name)).returncode
+        return code, out.seek(0) or out.read().decode("utf-8", "replace")
+
+
+class InstallerTest(unittest.TestCase):
+
+    def test_the_setup_installs_replaces_a_running_copy_and_uninstalls_what_the_program_made(self):
+        prefix = pathlib.Path(self.enterContext(tempfile.TemporaryDirectory(prefix="tempvaro-prefix-")))
+        self.enterContext(mock.patch.dict(os.environ, WINEPREFIX=str(prefix), TEMPVARO_WINEPREFIX=str(prefix)))
+        self.addCleanup(subprocess.run, [os.environ["WINESERVER"], "-k"])
+        subprocess.run([harness.ROOT / "tests/wine/prepare_prefix.sh"], check=True)
+        folder = prefix / "drive_c" / ("Program Files (x86)" if X86 else "Program Files") / "Tempvaro"
+        shortcut = prefix / "drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Tempvaro.lnk"
+        view = "/reg:32" if X86 else "/reg:64"
+        uninstall = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tempvaro"
+        self.assertEqual(wine(release.setup, "/S"), (0, ""))
+        self.assertTrue(shortcut.exists() and '\\uninst.exe" /S' in wine("reg", "query", uninstall, view)[1])
+        running = harness.Program(display, workdir=folder).start().wait_window()
+        (folder / "NetTimeConfig.ini").write_text("[Config]\nAutoXiao=1\n")
+        self.assertEqual(wine(release.setup, "/S")[0], 0)
+        self.assertTrue(running.running())
+        self.assertEqual((folder / "NetTimeConfig.ini").read_text(), "[Config]\nAutoXiao=1\n")
+        self.assertEqual((folder / "Tempvaro.exe").read_bytes(), release.published.read_bytes())
+        running.stop()
+        (folder / "wine.log").unlink()
+        # What the program leaves: a download and the log-on tasks of Wine's one user and of earlier builds.
+        shutil.copy(release.published, folder / "Chronvik.exe")
+        task = '<Task xmlns="http://schemas.microsoft.com/windows/2004/02/mit/task"><Actions><Exec><Command>x</Command>'
+        (prefix / "drive_c/task.xml").write_text(task + "</Exec></Actions></Task>", "utf-16")
+        for name in ("Tempvaro-S-1-5-21-0-0-0-1000", "Tempvaro", "Tempvarox"):
+            self.assertEqual(wine("schtasks", "/create", "/xml", r"C:\task.xml", "/tn", name, "/f")[0], 0)
+        self.assertEqual(wine(folder / "uninst.exe", "/S")[0], 0)
+        # The uninstaller goes on in a copy of itself; then a restart deletes the copy replaced while it ran.
+        subprocess.run([os.environ["WINESERVER"], "-w"], timeout=60)
+        wine("wineboot", "-r")
+        self.assertFalse(folder.exists() or shortcut.exists())
+        self.assertNotEqual(wine("reg", "query", uninstall, view)[0], 0)
+        self.assertEqual([t.name for t in (prefix / "drive_c/windows/system32/tasks").glob("Tempvaro*")], ["Tempvarox"])

@@ -1,0 +1,223 @@
+; The Tempvaro setup: installs the signed program and its guide for all users under Program Files; scripts/release.sh
+; builds it from the same staged files as the zip and signs it.
+;
+; Defines from release.sh: VERSION (major.minor), PUBLISHER, STAGE (the folder holding Tempvaro.exe and README.txt),
+; ICON, OUTFILE, SIGN (a command that signs and verifies the file it is given, in place) and, for the x86-64
+; program, TARGET=amd64-unicode.
+
+Unicode true
+!ifdef TARGET
+Target ${TARGET}
+!endif
+SetCompressor /SOLID lzma
+RequestExecutionLevel admin
+ManifestSupportedOS all
+
+!define PROGRAM "Tempvaro.exe"
+!define UNINSTALLER "uninst.exe"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Tempvaro"
+!define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
+!define SHORTCUT "$SMPROGRAMS\Tempvaro.lnk"
+
+Name "Tempvaro ${VERSION}"
+OutFile "${OUTFILE}"
+!if ${NSIS_PTR_SIZE} > 4
+InstallDir "$PROGRAMFILES64\Tempvaro"
+!else
+InstallDir "$PROGRAMFILES\Tempvaro"
+!endif
+; A copy installed elsewhere with /D= is replaced where it is.
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
+
+VIProductVersion "${VERSION}.0.0"
+VIAddVersionKey /LANG=2052 "ProductName" "Tempvaro"
+VIAddVersionKey /LANG=2052 "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=2052 "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=2052 "FileDescription" "Tempvaro ${VERSION} Setup"
+VIAddVersionKey /LANG=2052 "CompanyName" "${PUBLISHER}"
+
+; The uninstaller is signed before it is packed, so that the one the setup writes carries the vendor's signature too.
+!uninstfinalize '"${SIGN}" "%1"' = 0
+
+!include MUI2.nsh
+!include LogicLib.nsh
+!include FileFunc.nsh
+!include x64.nsh
+
+!define MUI_ICON "${ICON}"
+!define MUI_UNICON "${ICON}"
+!define MUI_ABORTWARNING
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_PAGE_FINISH
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+!insertmacro MUI_LANGUAGE "SimpChinese"
+
+Function .onInit
+    SetShellVarContext all
+FunctionEnd
+
+Function un.onInit
+    SetShellVarContext all
+FunctionEnd
+
+; A running program cannot be overwritten or deleted on Windows, but it can be renamed: it goes on running from the
+; new name, which Windows deletes at its next start, and the new program takes the old name.
+Function MoveRunningProgramAside
+    ${If} ${FileExists} "$INSTDIR\${PROGRAM}"
+        ClearErrors
+        Delete "$INSTDIR\${PROGRAM}"
+        ${If} ${Errors}
+            GetTempFileName $0 "$INSTDIR"
+            Delete $0
+            Rename "$INSTDIR\${PROGRAM}" $0
+            Delete /REBOOTOK $0
+        ${EndIf}
+    ${EndIf}
+FunctionEnd
+
+Section
+    SetOutPath "$INSTDIR"
+    Call MoveRunningProgramAside
+    File "${STAGE}/${PROGRAM}"
+    File "${STAGE}/README.txt"
+    WriteUninstaller "$INSTDIR\${UNINSTALLER}"
+    CreateShortcut "${SHORTCUT}" "$INSTDIR\${PROGRAM}"
+
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Tempvaro"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\${PROGRAM}"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALLER}"'
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" /S'
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+    ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
+SectionEnd
+
+!define CLSID_TaskScheduler "{0f87369f-a4e5-4cfc-bd3e-73e6154572dd}"
+!define IID_ITaskService "{2faba4c7-4da9-4013-9697-20cc3fd40f85}"
+!define IID_IRegisteredTask "{9c86f320-dee3-4dd1-b972-a303f26b061e}"
+!define IID_IEnumVARIANT "{00020404-0000-0000-c000-000000000046}"
+!define TASK_ENUM_HIDDEN 1
+!define VT_DISPATCH 9
+!define PROFILE_LIST_KEY "Software\Microsoft\Windows NT\CurrentVersion\ProfileList"
+
+; Deletes every task of the program in the Task Scheduler's root folder, whoever it belongs to: "Tempvaro-" and a
+; user's SID, or the single "Tempvaro" of earlier builds. Through the Task Scheduler 2.0 COM interfaces, by vtable
+; index: QueryInterface 0, Release 2; ITaskService GetFolder 7, Connect 10; ITaskFolder GetTasks 14, DeleteTask 15;
+; IRegisteredTaskCollection _NewEnum 9; IEnumVARIANT Next 3; IRegisteredTask Name 7. Connect takes four VARIANTs by
+; value: 16 bytes each on the stack for x86, a pointer to a copy for x86-64.
+Function un.DeleteLogonTasks
+    System::Call 'ole32::CoInitializeEx(p 0, i 2) i .r8'
+    System::Call 'ole32::CoCreateInstance(g "${CLSID_TaskScheduler}", p 0, i 1, g "${IID_ITaskService}", *p .r0) i .r9'
+    ${If} $9 <> 0
+        Goto uninitialise
+    ${EndIf}
+!if ${NSIS_PTR_SIZE} > 4
+    System::Call '*(l 0, l 0, l 0) p .r7'
+    System::Call '$0->10(p r7, p r7, p r7, p r7) i .r9'
+    System::Free $7
+!else
+    System::Call '$0->10(l 0, l 0, l 0, l 0, l 0, l 0, l 0, l 0) i .r9'
+!endif
+    ${If} $9 <> 0
+        Goto service
+    ${EndIf}
+    System::Call 'oleaut32::SysAllocString(w "\") p .r7'
+    System::Call '$0->7(p r7, *p .r1) i .r9'
+    System::Call 'oleaut32::SysFreeString(p r7)'
+    ${If} $9 <> 0
+        Goto service
+    ${EndIf}
+
+    ; The names to delete go on the stack ($R1 counts them), and are deleted once the enumeration is over.
+    Push "Tempvaro"
+    StrCpy $R1 1
+    ; Every user who could have saved the setting has a profile, whose key is named by the user's SID.
+    ${If} ${RunningX64}
+        SetRegView 64
+    ${EndIf}
+    StrCpy $R2 0
+    ${Do}
+        EnumRegKey $3 HKLM "${PROFILE_LIST_KEY}" $R2
+        ${IfThen} $3 == "" ${|} ${ExitDo} ${|}
+        Push "Tempvaro-$3"
+        IntOp $R1 $R1 + 1
+        IntOp $R2 $R2 + 1
+    ${Loop}
+    SetRegView default
+    ; And every task in the folder of such a name, a former user's too, where the tasks can be listed (Wine's
+    ; collection cannot list them).
+    System::Call '$1->14(i ${TASK_ENUM_HIDDEN}, *p .r2) i .r9'
+    ${If} $9 <> 0
+        Goto delete
+    ${EndIf}
+    System::Call '$2->9(*p .r3) i .r9'
+    ${If} $9 = 0
+        System::Call '$3->0(g "${IID_IEnumVARIANT}", *p .r4) i .r9'
+        System::Call '$3->2()'
+    ${EndIf}
+    ${If} $9 = 0
+        System::Call '*(l 0, l 0, l 0) p .r7'
+        ${Do}
+            System::Call '$4->3(i 1, p r7, p 0) i .r9'
+            ${IfThen} $9 <> 0 ${|} ${ExitDo} ${|}
+            System::Call '*$7(i .R2, i, p .r3)'
+            IntOp $R2 $R2 & 0xFFFF
+            StrCpy $9 1
+            ${If} $R2 = ${VT_DISPATCH}
+                System::Call '$3->0(g "${IID_IRegisteredTask}", *p .r5) i .r9'
+            ${EndIf}
+            System::Call 'oleaut32::VariantClear(p r7)'
+            ${IfThen} $9 <> 0 ${|} ${Continue} ${|}
+            System::Call '$5->7(*p .r6) i .r9'
+            System::Call '$5->2()'
+            ${IfThen} $9 <> 0 ${|} ${Continue} ${|}
+            System::Call 'kernel32::lstrcpynW(w .r3, p r6, i ${NSIS_MAX_STRLEN})'
+            System::Call 'oleaut32::SysFreeString(p r6)'
+            StrCpy $5 $3 9
+            ${If} $5 == "Tempvaro-"
+                Push $3
+                IntOp $R1 $R1 + 1
+            ${EndIf}
+        ${Loop}
+        System::Free $7
+        System::Call '$4->2()'
+    ${EndIf}
+    System::Call '$2->2()'
+delete:
+    ; A name deleted twice, or one without a task, fails harmlessly.
+    ${While} $R1 > 0
+        Pop $3
+        IntOp $R1 $R1 - 1
+        System::Call 'oleaut32::SysAllocString(w r3) p .r7'
+        System::Call '$1->15(p r7, i 0)'
+        System::Call 'oleaut32::SysFreeString(p r7)'
+    ${EndWhile}
+    System::Call '$1->2()'
+service:
+    System::Call '$0->2()'
+uninitialise:
+    ; S_OK and S_FALSE both want a matching CoUninitialize; a thread already in another apartment does not.
+    ${If} $8 >= 0
+        System::Call 'ole32::CoUninitialize()'
+    ${EndIf}
+FunctionEnd
+
+Section Uninstall
+    Call un.DeleteLogonTasks
+    DeleteRegValue HKLM "${RUN_KEY}" "${PROGRAM}"
+    Delete /REBOOTOK "$INSTDIR\${PROGRAM}"
+    Delete "$INSTDIR\README.txt"
+    Delete "$INSTDIR\NetTimeConfig.ini"
+    Delete /REBOOTOK "$INSTDIR\Chronvik.exe"
+    Delete "$INSTDIR\${UNINSTALLER}"
+    Delete "${SHORTCUT}"
+    DeleteRegKey HKLM "${UNINSTALL_KEY}"
+    ; Only when empty: a file of the user's own in the folder stays, and so does the folder.
+    RMDir /REBOOTOK "$INSTDIR"
+SectionEnd
