@@ -14,6 +14,11 @@ CONNECTING = "正在连接时间服务器......"
 SCALED = "main-window-144dpi.png"
 
 
+def checked(panes):
+    """The clock shown and the check's report in."""
+    return len(panes) == 3 and panes[1] and panes[2] not in ("", CONNECTING)
+
+
 def main():
     harness.check_isolation()
     display = harness.VirtualDisplay().start()
@@ -23,8 +28,7 @@ def main():
             program = harness.Program(display)
             try:
                 program.start().wait_window()
-                program.wait_panes(lambda p: len(p) == 3 and p[1] and p[2] not in ("", CONNECTING), 30,
-                                   "the clock check")
+                program.wait_panes(checked, 30, "the clock check")
                 shutil.copyfile(display.screenshot(harness.SCREENSHOTS / "main-window.png"), DOCS / "main-window.png")
                 program.command(ID_ABOUT)
                 harness.wait_until(lambda: harness.count_windows(display, ABOUT_TITLE, visible_only=True), 10,
@@ -37,7 +41,7 @@ def main():
             program = harness.Program(display)
             try:
                 program.start().wait_window()
-                program.wait_panes(lambda p: len(p) == 3 and p[2] not in ("", CONNECTING), 30, "the clock check")
+                program.wait_panes(checked, 30, "the clock check")
                 shutil.copyfile(display.screenshot(harness.SCREENSHOTS / SCALED), DOCS / SCALED)
             finally:
                 program.stop()
