@@ -225,19 +225,34 @@ TEST_F(SettingsTest, ARefusedLogOnStartKeepsAutoRunAndWritesTheRest) {
 
 namespace {
 
+// The running user's limited token, made once.
+HANDLE LimitedUser() {
+    static OwnedHandle limited;
+    if (!limited.IsOpen()) {
+        OwnedHandle process;
+        OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, process.Out());
+        limited.Reset(LimitedToken(process.Get()));
+    }
+    return limited.Get();
+}
+
+// The descriptor `sddl` describes, in `size` bytes; false when the SDDL is bad or the descriptor does not fit.
+bool MakeDescriptor(const std::wstring &sddl, PSECURITY_DESCRIPTOR descriptor, DWORD size) {
+    PSECURITY_DESCRIPTOR made = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &made, nullptr))
+        return false;
+    const DWORD length = GetSecurityDescriptorLength(made);
+    if (length <= size)
+        memcpy(descriptor, made, length);
+    LocalFree(made);
+    return length <= size;
+}
+
 // Whether the running user's limited token may change what the descriptor in `sddl` guards.
 bool LimitedUserMayChange(const std::wstring &sddl) {
-    OwnedHandle process;
-    EXPECT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, process.Out()));
-    const OwnedHandle limited(LimitedToken(process.Get()));
-    EXPECT_NE(limited.Get(), nullptr);
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    EXPECT_TRUE(
-        ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
-        << "bad SDDL";
-    const bool result = TokenMayChange(limited.Get(), descriptor);
-    LocalFree(descriptor);
-    return result;
+    alignas(void *) BYTE descriptor[4096];
+    EXPECT_TRUE(MakeDescriptor(sddl, descriptor, sizeof descriptor)) << "bad SDDL";
+    return TokenMayChange(LimitedUser(), descriptor);
 }
 
 } // namespace
@@ -279,23 +294,11 @@ std::map<std::wstring, std::wstring> g_descriptors;
 
 bool ReadListedDescriptor(const wchar_t *path, PSECURITY_DESCRIPTOR descriptor, DWORD size) {
     const auto found = g_descriptors.find(path);
-    PSECURITY_DESCRIPTOR made = nullptr;
-    if (found == g_descriptors.end() ||
-        !ConvertStringSecurityDescriptorToSecurityDescriptorW(found->second.c_str(), SDDL_REVISION_1, &made, nullptr))
-        return false;
-    const DWORD length = GetSecurityDescriptorLength(made);
-    const bool fits = length <= size;
-    if (fits)
-        memcpy(descriptor, made, length);
-    LocalFree(made);
-    return fits;
+    return found != g_descriptors.end() && MakeDescriptor(found->second, descriptor, size);
 }
 
 bool LimitedUserMayStart(const ProgramPlace &place) {
-    OwnedHandle process;
-    EXPECT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, process.Out()));
-    const OwnedHandle limited(LimitedToken(process.Get()));
-    return MayStartAtLogOn(limited.Get(), place, ReadListedDescriptor);
+    return MayStartAtLogOn(LimitedUser(), place, ReadListedDescriptor);
 }
 
 } // namespace
