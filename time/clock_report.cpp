@@ -1,7 +1,7 @@
 // The one-line clock report and the status texts that the clock tasks show.
 #include "time/clock_report.h"
 
-#include <stdio.h>
+#include "platform/format_text.h"
 
 const char kTextConnecting[] = "正在连接时间服务器......";
 const char kTextConnectFailed[] = "连接时间服务器失败,请检查网络!";
@@ -25,11 +25,11 @@ unsigned Slot(int16_t value) {
 
 void FormatClockReport(int comparison, const TimeDifference &diff, char *text, size_t size) {
     if (comparison == kClockAccurate) {
-        snprintf(text, size, "%s", kReportAccurate);
+        FormatText(text, size, "%s", kReportAccurate);
         return;
     }
-    snprintf(text, size, comparison == kClockAhead ? kReportFast : kReportSlow, Slot(diff.wYear), Slot(diff.wMonth),
-             Slot(diff.wDay), Slot(diff.wHour), Slot(diff.wMinute), Slot(diff.wSecond));
+    FormatText(text, size, comparison == kClockAhead ? kReportFast : kReportSlow, Slot(diff.wYear), Slot(diff.wMonth),
+               Slot(diff.wDay), Slot(diff.wHour), Slot(diff.wMinute), Slot(diff.wSecond));
 }
 
 void ReportClocks(CivilTime machine, CivilTime server, char *text, size_t size) {
@@ -42,6 +42,6 @@ void ReportClocks(CivilTime machine, CivilTime server, char *text, size_t size) 
 }
 
 void FormatClockFace(const CivilTime &time, char *text, size_t size) {
-    snprintf(text, size, "%d-%02d-%02d %02d:%02d:%02d", time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute,
-             time.wSecond);
+    FormatText(text, size, "%d-%02d-%02d %02d:%02d:%02d", time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute,
+               time.wSecond);
 }

@@ -2,8 +2,9 @@
 // them.
 #include "time/time_servers.h"
 
-#include <stdio.h>
 #include <string.h>
+
+#include "platform/format_text.h"
 
 const int kCheckOrder[kTimeServerCount] = {1, 2, 3};
 const int kSetOrder[kTimeServerCount] = {3, 1, 2};
@@ -25,7 +26,7 @@ void AssembleTimeServerName(int server, char *name) {
         return;
     size_t length = 0;
     for (const int *code = kServers[server - 1]; *code != 0 && length + 1 < kHostNameSize; ++code)
-        length += snprintf(name + length, kHostNameSize - length, "%c", *code);
+        length += FormatText(name + length, kHostNameSize - length, "%c", *code);
 }
 
 namespace {
@@ -58,7 +59,7 @@ bool IsValidHostName(const char *name) {
 
 void ChooseTimeServerName(int server, const char *configured, char *name) {
     if (IsValidHostName(configured))
-        snprintf(name, kHostNameSize, "%s", configured);
+        FormatText(name, kHostNameSize, "%s", configured);
     else
         AssembleTimeServerName(server, name);
 }

@@ -1,7 +1,7 @@
 // The one HTTP request the update flow sends, for the version page and for the download alike.
 #include "update/http_request.h"
 
-#include <stdio.h>
+#include "platform/format_text.h"
 
 namespace {
 
@@ -13,6 +13,6 @@ const char kRequestTemplate[] =
 } // namespace
 
 bool FormatHttpRequest(const char *folder, const char *page, const char *host, char *request, size_t size) {
-    const int written = snprintf(request, size, kRequestTemplate, folder, page, host);
+    const int written = FormatText(request, size, kRequestTemplate, folder, page, host);
     return written >= 0 && static_cast<size_t>(written) < size;
 }

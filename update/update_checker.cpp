@@ -1,9 +1,9 @@
 // The record the update flow works on: where the vendor's server is, and what it said about the current build.
 #include "update/update_checker.h"
 
-#include <stdio.h>
 #include <string.h>
 
+#include "platform/format_text.h"
 #include "update/http_response.h"
 
 namespace {
@@ -11,7 +11,7 @@ namespace {
 const char kMarker[] = "zq";
 
 void CopyText(char (&target)[UpdateChecker::kTextSize], const char *source) {
-    snprintf(target, sizeof target, "%s", source);
+    FormatText(target, sizeof target, "%s", source);
 }
 
 } // namespace
@@ -33,8 +33,8 @@ void UpdateChecker::ApplyVersionPage(const char *body, int length) {
     memcpy(cell, body, static_cast<size_t>(length < 0 ? 0 : (length < kVersionPageSize ? length : kVersionPageSize)));
     char marker[3] = {};
     char number[3] = {};
-    snprintf(marker, sizeof marker, "%c%c", cell[0], cell[1]);
-    snprintf(number, sizeof number, "%c%c", cell[2], cell[3]);
+    FormatText(marker, sizeof marker, "%c%c", cell[0], cell[1]);
+    FormatText(number, sizeof number, "%c%c", cell[2], cell[3]);
     if (strcmp(marker, kMarker) == 0)
         markerSeen = 1;
     latestVersion = static_cast<int32_t>(ReadDecimal(number));
