@@ -70,22 +70,23 @@ void AppShell::OnDpiChanged(HWND window, const RECT *suggested) {
 void AppShell::OnDestroy(HWND window) {
     ReplaceIcon(window, ICON_BIG, nullptr);
     ReplaceIcon(window, ICON_SMALL, nullptr);
-    SendMessageW(statusBar_, WM_SETFONT, 0, FALSE);
-    if (font_ != nullptr)
-        DeleteObject(font_);
-    font_ = nullptr;
+    UseFont(nullptr);
 }
 
 void AppShell::FitToDpi(HWND window) {
     dpi_ = WindowDpi(window);
-    const HFONT font = CreateStatusFont(dpi_);
-    SendMessageW(statusBar_, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-    if (font_ != nullptr)
-        DeleteObject(font_);
-    font_ = font;
+    UseFont(CreateStatusFont(dpi_));
     // The bar takes its height from its font and its width from the window when it is told of a size change.
     SendMessageW(statusBar_, WM_SIZE, SIZE_RESTORED, 0);
     FitPanes();
+}
+
+void AppShell::UseFont(HFONT font) {
+    // Redrawn with a new font; none is only given as the window goes.
+    SendMessageW(statusBar_, WM_SETFONT, reinterpret_cast<WPARAM>(font), font != nullptr);
+    if (font_ != nullptr)
+        DeleteObject(font_);
+    font_ = font;
 }
 
 void AppShell::FitPanes() {

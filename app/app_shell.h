@@ -30,6 +30,8 @@ private:
     // Every pane write reaches the status bar on the window's thread, whichever thread made it: the place to refit.
     static LRESULT CALLBACK StatusBarProc(HWND bar, UINT message, WPARAM wParam, LPARAM lParam);
     void FitToDpi(HWND window);
+    // Gives the status bar `font` (null for its own) and deletes the one it had from us.
+    void UseFont(HFONT font);
     // Sets the pane edges for the texts the panes now show.
     void FitPanes();
 

@@ -86,21 +86,23 @@ bool RunsAsCurrentUser(IRegisteredTask *task, const wchar_t *sid) {
              CompareStringOrdinal(userId.Get(), -1, userName, -1, TRUE) == CSTR_EQUAL));
 }
 
+// Deletes a task; one that is not there is as good as deleted.
+bool DeleteNamedTask(const TaskLibrary &library, BSTR name) {
+    const HRESULT result = library->DeleteTask(name, 0);
+    return SUCCEEDED(result) || IsMissing(result);
+}
+
 // An earlier build registered one task under a fixed name for whoever saved last. The running user's is removed;
 // another user's, or one whose user cannot be read, is not ours to touch.
-bool RemoveOldNamedTask(const wchar_t *sid) {
-    TaskLibrary library;
+bool RemoveOldNamedTask(const TaskLibrary &library, const wchar_t *sid) {
     const ComString name(kOldTaskName);
-    if (!library.Connect() || name.Get() == nullptr)
+    if (name.Get() == nullptr)
         return false;
     ComRef<IRegisteredTask> task;
     const HRESULT found = library->GetTask(name.Get(), task.Out());
     if (FAILED(found))
         return IsMissing(found);
-    if (!RunsAsCurrentUser(task.Get(), sid))
-        return true;
-    const HRESULT removed = library->DeleteTask(name.Get(), 0);
-    return SUCCEEDED(removed) || IsMissing(removed);
+    return !RunsAsCurrentUser(task.Get(), sid) || DeleteNamedTask(library, name.Get());
 }
 
 // An earlier build started the program from the Run key, which Windows does not do for a program that asks for
@@ -127,7 +129,7 @@ bool RegisterLogonTask(const wchar_t *programPath) {
     ComRef<IRegisteredTask> task;
     return SUCCEEDED(library->RegisterTask(name.Get(), text.Get(), TASK_CREATE_OR_UPDATE, none, none,
                                            TASK_LOGON_INTERACTIVE_TOKEN, none, task.Out())) &&
-           RemoveOldNamedTask(sid);
+           RemoveOldNamedTask(library, sid);
 }
 
 bool RemoveLogonTask() {
@@ -139,8 +141,7 @@ bool RemoveLogonTask() {
     const ComString name(taskName);
     if (!library.Connect() || name.Get() == nullptr)
         return false;
-    const HRESULT result = library->DeleteTask(name.Get(), 0);
-    return (SUCCEEDED(result) || IsMissing(result)) && RemoveOldNamedTask(sid);
+    return DeleteNamedTask(library, name.Get()) && RemoveOldNamedTask(library, sid);
 }
 
 int SetAutoRun(int mode) {

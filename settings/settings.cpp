@@ -4,8 +4,6 @@
 
 #include <windows.h>
 
-#include <string.h>
-
 #include "platform/program_path_win32.h"
 #include "settings/logon_start.h"
 
@@ -18,7 +16,8 @@ const wchar_t kWriteSection[] = L"Config";
 const wchar_t kAutoRunKey[] = L"AutoRun";
 const wchar_t kAutoSetTimeKey[] = L"AutoSetTime";
 const wchar_t kMinimizedKey[] = L"AutoXiao";
-const wchar_t kTimeServerKey[] = L"TimeServer0";
+const int kTimeServerKeyCount = 3;
+const wchar_t *const kTimeServerKeys[kTimeServerKeyCount] = {L"TimeServer1", L"TimeServer2", L"TimeServer3"};
 // Read for a missing key: neither on nor off, so the box stays as the template made it.
 const int kMissing = 3;
 
@@ -64,11 +63,9 @@ bool WriteSettings(bool autoRun, bool autoSetTime, bool minimized) {
 }
 
 void ReadTimeServerSetting(int server, char *name, size_t size) {
-    wchar_t key[sizeof kTimeServerKey / sizeof kTimeServerKey[0]];
-    memcpy(key, kTimeServerKey, sizeof key);
-    key[sizeof key / sizeof key[0] - 2] = static_cast<wchar_t>(L'0' + server); // the digit before the end
-    wchar_t value[kPathSize];
-    SettingsFile().ReadText(key, value, static_cast<DWORD>(kPathSize));
+    wchar_t value[kPathSize] = {};
+    if (server >= 1 && server <= kTimeServerKeyCount)
+        SettingsFile().ReadText(kTimeServerKeys[server - 1], value, static_cast<DWORD>(kPathSize));
     size_t length = 0;
     for (; value[length] != L'\0' && value[length] < 0x80 && length + 1 < size; ++length)
         name[length] = static_cast<char>(value[length]);
