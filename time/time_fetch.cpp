@@ -14,10 +14,10 @@ const unsigned short kTimeProtocolPort = 37;
 const unsigned short kSntpPort = 123;
 const int kTimeValueSize = 4;
 // The walk has this long to answer before the SNTP round starts beside it.
-const ULONGLONG kSntpAfterMs = 1000;
+const DWORD kSntpAfterMs = 1000;
 // After the round's first usable answer, this long for the others, so that they can outvote it.
-const ULONGLONG kSntpGatherMs = 250;
-const ULONGLONG kNever = ~0ull;
+const DWORD kSntpGatherMs = 250;
+const DWORD kNever = ~0u;
 
 static_assert(kMaxDatagramPeers >= 3, "one SNTP round asks every server");
 
@@ -51,7 +51,8 @@ void Deny(uint32_t address) {
 // took to open (a server may wait before it sends, and that wait is no travel).
 class TimeProtocolWalk {
 public:
-    TimeProtocolWalk(const char *const *hosts, int count) : hosts_(hosts), count_(count) {}
+    // `began`: the operation's start, a GetTickCount value that the walk's times count from.
+    TimeProtocolWalk(const char *const *hosts, int count, DWORD began) : hosts_(hosts), count_(count), began_(began) {}
 
     // Starts on the next server whose name resolves; false when none is left.
     bool AskNext() {
@@ -62,7 +63,7 @@ public:
                 continue;
             connected_ = false;
             received_ = 0;
-            deadline_ = GetTickCount64() + kServerAttemptMs;
+            deadline_ = GetTickCount() - began_ + kServerAttemptMs;
             connectStarted_ = MachineTimeNow();
             if (StartConnecting(socket_, address))
                 return true;
@@ -70,13 +71,13 @@ public:
         return false;
     }
     bool Asking() const { return socket_.IsOpen(); }
-    ULONGLONG Deadline() const { return deadline_; }
+    DWORD Deadline() const { return deadline_; }
 
     void Watch(SocketWait &wait) { wait.Watch(connected_ ? wait.readable : wait.writable, socket_.Get()); }
 
     // Takes what the wait found: 1 when the whole answer has arrived, -1 when this server has failed, run out of time
     // or named a time before this build's day, 0 to go on waiting.
-    int Advance(SocketWait &wait) {
+    int Advance(SocketWait &wait, DWORD now) {
         const SOCKET socket = socket_.Get();
         if (FD_ISSET(socket, &wait.failed))
             return -1;
@@ -95,7 +96,7 @@ public:
                 return ServerTime() >= kEarliestServerTime ? 1 : -1;
             }
         }
-        return GetTickCount64() >= deadline_ ? -1 : 0;
+        return now >= deadline_ ? -1 : 0;
     }
 
     // The four bytes as sent, in network byte order.
@@ -111,18 +112,19 @@ private:
 
     const char *const *hosts_;
     int count_;
+    DWORD began_;
     int next_ = 0;
     OwnedSocket socket_;
     bool connected_ = false;
     char value_[kTimeValueSize] = {};
     int received_ = 0;
-    ULONGLONG deadline_ = 0;
+    DWORD deadline_ = 0;
     uint64_t connectStarted_ = 0;
     uint64_t roundTrip_ = 0;
     uint64_t arrivedAt_ = 0;
 };
 
-ULONGLONG Earlier(ULONGLONG a, ULONGLONG b) {
+DWORD Earlier(DWORD a, DWORD b) {
     return a < b ? a : b;
 }
 
@@ -130,15 +132,18 @@ ULONGLONG Earlier(ULONGLONG a, ULONGLONG b) {
 struct SntpRound {
     enum State { kNotStarted, kOpen, kOver };
     State state;
-    ULONGLONG deadline;
+    DWORD began; // the operation's start, a GetTickCount value; the times below are ms from it
+    DWORD deadline;
     uint64_t sentAt[kMaxDatagramPeers];
     uint64_t transmit[kMaxDatagramPeers];
     SntpSample samples[kMaxDatagramPeers];
     int sampleCount;
-    ULONGLONG firstAnswerAt;
+    DWORD firstAnswerAt;
 
+    // Milliseconds into the operation: it lasts seconds, so 32 bits never wrap within it.
+    DWORD Now() const { return GetTickCount() - began; }
     // The round waits for every server asked, but only a short while after its first usable answer.
-    ULONGLONG Due() const { return sampleCount > 0 ? Earlier(deadline, firstAnswerAt + kSntpGatherMs) : deadline; }
+    DWORD Due() const { return sampleCount > 0 ? Earlier(deadline, firstAnswerAt + kSntpGatherMs) : deadline; }
 };
 
 int FormatRequest(void *context, int peer, uint32_t address, char *packet) {
@@ -165,7 +170,7 @@ int TakeAnswer(void *context, int peer, uint32_t address, const char *packet, in
     if (verdict != kSntpTime)
         return verdict == kSntpDenied ? 1 : 0;
     if (round.sampleCount == 0)
-        round.firstAnswerAt = GetTickCount64();
+        round.firstAnswerAt = round.Now();
     round.samples[round.sampleCount++] =
         SntpSample{SntpClockOffset(round.sentAt[peer], answer.received, answer.transmitted, arrivedAt),
                    SntpRoundTripDelay(round.sentAt[peer], answer.received, answer.transmitted, arrivedAt)};
@@ -187,21 +192,22 @@ int FetchClockOffset(const char *const *hosts, int count, bool sntp, TimeAnswer 
     const SocketLibrary library;
     if (!library.Started())
         return 0;
-    const ULONGLONG sntpFrom = GetTickCount64() + kSntpAfterMs;
-    TimeProtocolWalk walk(hosts, count);
+    SntpRound round = {};
+    round.began = GetTickCount();
+    round.state = sntp ? SntpRound::kNotStarted : SntpRound::kOver;
+    TimeProtocolWalk walk(hosts, count, round.began);
     bool walking = walk.AskNext();
     DatagramRound datagrams;
-    SntpRound round = {};
-    round.state = sntp ? SntpRound::kNotStarted : SntpRound::kOver;
     for (;;) {
+        DWORD now = round.Now();
         // A walk that has ended without an answer does not wait for its second to pass.
-        if (round.state == SntpRound::kNotStarted && (!walking || GetTickCount64() >= sntpFrom)) {
+        if (round.state == SntpRound::kNotStarted && (!walking || now >= kSntpAfterMs)) {
             datagrams.Send(hosts, count, kSntpPort, FormatRequest, &round);
-            round.deadline = GetTickCount64() + kSntpWaitMs;
+            round.deadline = round.Now() + kSntpWaitMs;
             round.state = SntpRound::kOpen;
         }
         // Checked before every wait, so that datagrams that keep coming cannot hold the round open.
-        if (round.state == SntpRound::kOpen && (datagrams.Awaited() == 0 || GetTickCount64() >= round.Due())) {
+        if (round.state == SntpRound::kOpen && (datagrams.Awaited() == 0 || now >= round.Due())) {
             round.state = SntpRound::kOver;
             if (round.sampleCount > 0) {
                 const int64_t picked = PickSntpOffset(round.samples, round.sampleCount);
@@ -212,7 +218,7 @@ int FetchClockOffset(const char *const *hosts, int count, bool sntp, TimeAnswer 
         if (!walking && round.state == SntpRound::kOver)
             return 0;
         SocketWait wait;
-        ULONGLONG wakeAt = round.state == SntpRound::kNotStarted ? sntpFrom : kNever;
+        DWORD wakeAt = round.state == SntpRound::kNotStarted ? kSntpAfterMs : kNever;
         if (walking) {
             walk.Watch(wait);
             wakeAt = Earlier(wakeAt, walk.Deadline());
@@ -221,9 +227,10 @@ int FetchClockOffset(const char *const *hosts, int count, bool sntp, TimeAnswer 
             datagrams.Watch(wait);
             wakeAt = Earlier(wakeAt, round.Due());
         }
-        wait.Wait(MillisecondsLeft(wakeAt));
+        wait.Wait(wakeAt > now ? wakeAt - now : 0);
+        now = round.Now();
         if (walking) {
-            const int progress = walk.Advance(wait);
+            const int progress = walk.Advance(wait, now);
             if (progress > 0) {
                 answer->offset = walk.Offset();
                 answer->value = walk.Value();
