@@ -11,7 +11,7 @@
 namespace {
 
 const char kCaption[] = "时间服务器";
-const char kNotAHostNameText[] = "服务器%d的名称不对。\n名称只能由字母、数字、连字符(-)和点(.)组成，"
+const char kNotAHostNameText[] = "服务器%d的名称不对：只能由字母、数字、连字符(-)和点(.)组成，"
                                  "点隔开的每一段1至63个字符，全长不超过253个字符；也可以写IP地址。";
 const WPARAM kMaxNameLength = 253;
 const wchar_t kIdeographicSpace = 0x3000;

@@ -8,6 +8,7 @@
 //   state                    "iconic visible" as two 0/1 flags
 //   command ID               posts WM_COMMAND ID to the window
 //   click ID                 posts BM_CLICK to the window's control ID, as a mouse click on it would
+//   settext ID=TEXT          sets the text of the window's control ID
 //   key enter|esc|space      posts the key to the window's focused control (or to the window)
 //   close                    posts WM_CLOSE to the window
 // The window is the first top-level one titled TITLE (default "Tempvaro"), of process PID when given.
@@ -31,7 +32,7 @@ const int kStatusBarId = 888;
 const int kMaxPanes = 16;
 const wchar_t kUsage[] =
     L"usage: window_probe list [--all] | count TITLE [--visible] | panes [--fit] | children | state | "
-    L"command ID | click ID | key enter|esc|space | close   [--title TITLE] [--pid PID]";
+    L"command ID | click ID | settext ID=TEXT | key enter|esc|space | close   [--title TITLE] [--pid PID]";
 
 void WriteUtf8(const std::wstring &text) {
     const int size =
@@ -250,8 +251,11 @@ int PrintChildren(const Options &options) {
         return Fail(kExitNotFound, L"no window titled \"" + options.title + L"\"");
     for (HWND child = GetWindow(window, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
         const int id = GetDlgCtrlID(child);
-        WriteLine(std::to_wstring(id) + L"\t" + WindowClass(child) + L"\t" + CheckState(child) + L"\t" +
-                  WindowTitle(child));
+        // Sent, not GetWindowTextW: that reads another process's edit box as it was made, not as it is.
+        wchar_t text[512] = {};
+        DWORD_PTR ignored = 0;
+        SendWithin(child, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text), &ignored);
+        WriteLine(std::to_wstring(id) + L"\t" + WindowClass(child) + L"\t" + CheckState(child) + L"\t" + text);
     }
     return 0;
 }
@@ -284,19 +288,38 @@ int PostCommand(const Options &options) {
     return 0;
 }
 
-int PostClick(const Options &options) {
-    unsigned long id = 0;
-    if (!ParseNumber(options.argument, &id) || id > 0xFFFF)
-        return Fail(kExitUsage, L"click needs a numeric id");
+// The target window's control whose id is `id`; 0 when found, else the exit code.
+int FindControl(const Options &options, const std::wstring &id, HWND *control) {
+    unsigned long number = 0;
+    if (!ParseNumber(id, &number) || number > 0xFFFF)
+        return Fail(kExitUsage, options.subcommand + L" needs a numeric id");
     const HWND window = FindTarget(options);
     if (window == nullptr)
         return Fail(kExitNotFound, L"no window titled \"" + options.title + L"\"");
-    const HWND control = GetDlgItem(window, static_cast<int>(id));
-    if (control == nullptr)
-        return Fail(kExitNotFound, L"the window has no control " + options.argument);
+    *control = GetDlgItem(window, static_cast<int>(number));
+    return *control == nullptr ? Fail(kExitNotFound, L"the window has no control " + id) : 0;
+}
+
+int PostClick(const Options &options) {
+    HWND control = nullptr;
+    const int status = FindControl(options, options.argument, &control);
     // Posted, like the commands: a click that opens a modal box must not block the probe.
-    PostMessageW(control, BM_CLICK, 0, 0);
-    return 0;
+    if (status == 0)
+        PostMessageW(control, BM_CLICK, 0, 0);
+    return status;
+}
+
+int SetControlText(const Options &options) {
+    const size_t equals = options.argument.find(L'=');
+    HWND control = nullptr;
+    int status = FindControl(options, options.argument.substr(0, equals), &control);
+    DWORD_PTR ignored = 0;
+    // WM_SETTEXT is marshalled between processes.
+    if (status == 0 && (equals == std::wstring::npos ||
+                        !SendWithin(control, WM_SETTEXT, 0,
+                                    reinterpret_cast<LPARAM>(options.argument.c_str() + equals + 1), &ignored)))
+        status = Fail(kExitNoResponse, L"cannot set the text of control " + options.argument);
+    return status;
 }
 
 int PostKey(const Options &options) {
@@ -376,6 +399,8 @@ int Run(const Options &options) {
         return PostCommand(options);
     if (options.subcommand == L"click" && !options.argument.empty())
         return PostClick(options);
+    if (options.subcommand == L"settext")
+        return SetControlText(options);
     if (options.subcommand == L"key")
         return PostKey(options);
     if (options.subcommand == L"close")
