@@ -288,38 +288,31 @@ int PostCommand(const Options &options) {
     return 0;
 }
 
-// The target window's control whose id is `id`; 0 when found, else the exit code.
-int FindControl(const Options &options, const std::wstring &id, HWND *control) {
-    unsigned long number = 0;
-    if (!ParseNumber(id, &number) || number > 0xFFFF)
-        return Fail(kExitUsage, options.subcommand + L" needs a numeric id");
+int PostClick(const Options &options) {
+    unsigned long id = 0;
+    if (!ParseNumber(options.argument, &id) || id > 0xFFFF)
+        return Fail(kExitUsage, L"click needs a numeric id");
     const HWND window = FindTarget(options);
     if (window == nullptr)
         return Fail(kExitNotFound, L"no window titled \"" + options.title + L"\"");
-    *control = GetDlgItem(window, static_cast<int>(number));
-    return *control == nullptr ? Fail(kExitNotFound, L"the window has no control " + id) : 0;
-}
-
-int PostClick(const Options &options) {
-    HWND control = nullptr;
-    const int status = FindControl(options, options.argument, &control);
+    const HWND control = GetDlgItem(window, static_cast<int>(id));
+    if (control == nullptr)
+        return Fail(kExitNotFound, L"the window has no control " + options.argument);
     // Posted, like the commands: a click that opens a modal box must not block the probe.
-    if (status == 0)
-        PostMessageW(control, BM_CLICK, 0, 0);
-    return status;
+    PostMessageW(control, BM_CLICK, 0, 0);
+    return 0;
 }
 
 int SetControlText(const Options &options) {
     const size_t equals = options.argument.find(L'=');
-    HWND control = nullptr;
-    int status = FindControl(options, options.argument.substr(0, equals), &control);
-    DWORD_PTR ignored = 0;
-    // WM_SETTEXT is marshalled between processes.
-    if (status == 0 && (equals == std::wstring::npos ||
-                        !SendWithin(control, WM_SETTEXT, 0,
-                                    reinterpret_cast<LPARAM>(options.argument.c_str() + equals + 1), &ignored)))
-        status = Fail(kExitNoResponse, L"cannot set the text of control " + options.argument);
-    return status;
+    unsigned long id = 0;
+    const HWND window = FindTarget(options);
+    if (equals == std::wstring::npos || !ParseNumber(options.argument.substr(0, equals), &id) || window == nullptr)
+        return Fail(kExitUsage, L"settext needs ID=TEXT and the window");
+    // Sent as WM_SETTEXT, which is marshalled between processes.
+    if (!SetDlgItemTextW(window, static_cast<int>(id), options.argument.c_str() + equals + 1))
+        return Fail(kExitNotFound, L"cannot set the text of control " + options.argument);
+    return 0;
 }
 
 int PostKey(const Options &options) {
