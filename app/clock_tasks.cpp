@@ -20,17 +20,6 @@ volatile LONG g_autoSyncRunning;
 ULONGLONG g_resyncPeriodMs;
 ULONGLONG g_resyncDueAt;
 
-// The servers as the settings file names them now, each slot falling back to its built-in name.
-TimeServerNames ConfiguredServers() {
-    TimeServerNames names;
-    for (int server = 1; server <= kTimeServerCount; ++server) {
-        char configured[kHostNameSize];
-        ReadTimeServerSetting(server, configured, sizeof configured);
-        ChooseTimeServerName(server, configured, names.host[server - 1]);
-    }
-    return names;
-}
-
 int SetClock() {
     const TimeServerNames names = ConfiguredServers();
     return g_timeClient.SetClockFromServer(&names);
@@ -42,6 +31,16 @@ void ReportSetDone() {
 }
 
 } // namespace
+
+TimeServerNames ConfiguredServers() {
+    TimeServerNames names;
+    for (int server = 1; server <= kTimeServerCount; ++server) {
+        char configured[kHostNameSize];
+        ReadTimeServerSetting(server, configured, sizeof configured);
+        ChooseTimeServerName(server, configured, names.host[server - 1]);
+    }
+    return names;
+}
 
 DWORD WINAPI StartupCheckTask(LPVOID) {
     g_appShell.SetPaneText(kResultPane, kTextConnecting);

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "time/time_servers.h"
+
 // How long the automatic set waits before its first attempt and before its single retry.
 struct AutoSyncDelays {
     DWORD firstMs;
@@ -11,6 +13,9 @@ struct AutoSyncDelays {
 };
 
 extern const AutoSyncDelays kAutoSyncDelays;
+
+// The servers as the settings file names them now, each slot falling back to its built-in name.
+TimeServerNames ConfiguredServers();
 
 DWORD WINAPI StartupCheckTask(LPVOID parameter);
 DWORD WINAPI ManualSyncTask(LPVOID parameter);

@@ -6,6 +6,7 @@
 #include "app/clock_tasks.h"
 #include "app/settings_boxes.h"
 #include "app/start_task.h"
+#include "app/time_servers_dialog.h"
 #include "res/resource.h"
 #include "update/update_task.h"
 
@@ -34,6 +35,9 @@ void OnCommand(HWND window, WORD command) {
         break;
     case IDC_SAVE:
         SaveSettings(window);
+        break;
+    case ID_TIMESERVERS:
+        ShowTimeServersDialog(window);
         break;
     case ID_GUESTBOOK:
         OpenGuestbook();

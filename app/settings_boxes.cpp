@@ -7,10 +7,11 @@
 #include "res/resource.h"
 #include "settings/settings.h"
 
+const char kSaveFailedText[] = "保存设置失败!";
+
 namespace {
 
 const char kSavedText[] = "保存设置完成";
-const char kSaveFailedText[] = "保存设置失败!";
 const char kNoticeCaption[] = "提示";
 
 // Only 1 and 0 change a box; anything else leaves it as the template made it.

@@ -3,6 +3,9 @@
 
 #include <windows.h>
 
+// What the user is told when the settings file could not be written.
+extern const char kSaveFailedText[];
+
 // Ticks the boxes as the file says and starts the automatic set when it is on; true when the window is to start
 // minimised.
 bool ApplySettings(HWND window);

@@ -48,12 +48,13 @@ target_compile_options(tempvaro_core PRIVATE ${PRODUCT_FLAGS})
 # taskschd is MinGW's static library of the Task Scheduler's interface ids, not an import library.
 target_link_libraries(tempvaro_core PUBLIC ws2_32 advapi32 shell32 ole32 oleaut32 taskschd)
 
-add_executable(Tempvaro WIN32 app/main.cpp app/main_dialog.cpp app/about/about_dialog.cpp res/tempvaro.rc)
+add_executable(Tempvaro WIN32 app/main.cpp app/main_dialog.cpp app/about/about_dialog.cpp
+    app/time_servers_dialog.cpp res/tempvaro.rc)
 tempvaro_options(Tempvaro)
 target_compile_options(Tempvaro PRIVATE ${PRODUCT_FLAGS})
 target_link_libraries(Tempvaro PRIVATE tempvaro_core)
 set_source_files_properties(res/tempvaro.rc PROPERTIES OBJECT_DEPENDS
-    "${PROJECT_SOURCE_DIR}/res/main_dialog.rc;${PROJECT_SOURCE_DIR}/res/about_dialog.rc;${PROJECT_BINARY_DIR}/generated/vendor.h;${PROJECT_BINARY_DIR}/generated/version.h;${PROJECT_SOURCE_DIR}/res/main_menu.rc;${PROJECT_SOURCE_DIR}/res/version.rc;${PROJECT_SOURCE_DIR}/res/resource.h;${PROJECT_SOURCE_DIR}/res/tempvaro.ico;${PROJECT_SOURCE_DIR}/res/tempvaro-x86.manifest;${PROJECT_SOURCE_DIR}/res/tempvaro-amd64.manifest")
+    "${PROJECT_SOURCE_DIR}/res/main_dialog.rc;${PROJECT_SOURCE_DIR}/res/about_dialog.rc;${PROJECT_SOURCE_DIR}/res/time_servers_dialog.rc;${PROJECT_BINARY_DIR}/generated/vendor.h;${PROJECT_BINARY_DIR}/generated/version.h;${PROJECT_SOURCE_DIR}/res/main_menu.rc;${PROJECT_SOURCE_DIR}/res/version.rc;${PROJECT_SOURCE_DIR}/res/resource.h;${PROJECT_SOURCE_DIR}/res/tempvaro.ico;${PROJECT_SOURCE_DIR}/res/tempvaro-x86.manifest;${PROJECT_SOURCE_DIR}/res/tempvaro-amd64.manifest")
 
 # The release build carries the end-to-end tests' helper programs too, so that they drive it in its own word size.
 option(TEMPVARO_TEST_TOOLS "Build the end-to-end tests' helper programs" OFF)

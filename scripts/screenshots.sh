@@ -1,6 +1,6 @@
 #!/bin/bash
-# Remakes the README's screenshots (docs/main-window.png, docs/about.png, docs/main-window-144dpi.png) from the
-# release build under Wine.
+# Remakes the README's screenshots (docs/main-window.png, docs/about.png, docs/time-servers.png,
+# docs/main-window-144dpi.png) from the release build under Wine.
 set -eu
 cd "$(dirname "$0")/.."
 [ -n "${TEMPVARO_SKIP_SETUP:-}" ] || scripts/setup.sh

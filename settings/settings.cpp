@@ -39,8 +39,10 @@ public:
         if (located_)
             GetPrivateProfileStringW(kReadSection, key, L"", value, size, path_);
     }
-    bool Write(const wchar_t *key, bool on) const {
-        return located_ && WritePrivateProfileStringW(kWriteSection, key, on ? L"1" : L"0", path_) != 0;
+    bool Write(const wchar_t *key, bool on) const { return WriteText(key, on ? L"1" : L"0"); }
+    // A null value removes the key.
+    bool WriteText(const wchar_t *key, const wchar_t *value) const {
+        return located_ && WritePrivateProfileStringW(kWriteSection, key, value, path_) != 0;
     }
 
 private:
@@ -78,4 +80,13 @@ void ReadTimeServerSetting(int server, char *name, size_t size) {
         name[length] = static_cast<char>(value[length]);
     // Anything cut short or not ASCII is dropped whole, so that it cannot pass for a shorter name.
     name[value[length] == L'\0' ? length : 0] = '\0';
+}
+
+bool WriteTimeServerSetting(int server, const char *name) {
+    if (server < 1 || server > kTimeServerKeyCount)
+        return false;
+    wchar_t value[kPathSize] = {};
+    for (size_t length = 0; name != nullptr && name[length] != '\0' && length + 1 < kPathSize; ++length)
+        value[length] = static_cast<unsigned char>(name[length]);
+    return SettingsFile().WriteText(kTimeServerKeys[server - 1], name != nullptr ? value : nullptr);
 }

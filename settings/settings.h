@@ -22,3 +22,7 @@ bool WriteSettings(bool autoRun, bool autoSetTime, bool minimized);
 // The name the user gave time server 1, 2 or 3 (key TimeServer1, 2 or 3) into name, which holds size bytes; empty
 // when the key is missing, too long, or holds anything but ASCII. Whether it is a host name is the caller's check.
 void ReadTimeServerSetting(int server, char *name, size_t size);
+
+// Writes name as time server 1, 2 or 3's key, or removes the key when name is null; every other key stays. False when
+// the file could not be written.
+bool WriteTimeServerSetting(int server, const char *name);

@@ -67,3 +67,41 @@ void ChooseTimeServerName(int server, const char *configured, char *name) {
     else
         AssembleTimeServerName(server, name);
 }
+
+namespace {
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+char LowerCase(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool IsSameHostName(const char *one, const char *other) {
+    for (; *one != '\0' && LowerCase(*one) == LowerCase(*other); ++one, ++other) {
+    }
+    return *one == '\0' && *other == '\0';
+}
+
+} // namespace
+
+TypedServerName ReadTypedServerName(int server, const char *typed, char *name) {
+    while (IsBlank(*typed))
+        ++typed;
+    size_t length = strlen(typed);
+    while (length > 0 && IsBlank(typed[length - 1]))
+        --length;
+    name[0] = '\0';
+    if (length >= kHostNameSize)
+        return TypedServerName::kNotAHostName;
+    memcpy(name, typed, length);
+    name[length] = '\0';
+    if (length == 0)
+        return TypedServerName::kBuiltIn;
+    if (!IsValidHostName(name))
+        return TypedServerName::kNotAHostName;
+    char builtIn[kHostNameSize];
+    AssembleTimeServerName(server, builtIn);
+    return IsSameHostName(name, builtIn) ? TypedServerName::kBuiltIn : TypedServerName::kOwn;
+}

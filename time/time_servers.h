@@ -24,3 +24,11 @@ bool IsValidHostName(const char *name);
 
 // Writes `configured` into name when it is a valid host name, otherwise the built-in name of server 1, 2 or 3.
 void ChooseTimeServerName(int server, const char *configured, char *name);
+
+// What a name typed for a slot comes to.
+enum class TypedServerName { kNotAHostName, kBuiltIn, kOwn };
+
+// Writes the name typed for server 1, 2 or 3 into name (kHostNameSize bytes) without the blanks around it. An empty
+// text, or the slot's own built-in name in any case, is kBuiltIn, so that the settings file keeps only what the user
+// chose and a later change of the built-in names reaches every slot left to them.
+TypedServerName ReadTypedServerName(int server, const char *typed, char *name);

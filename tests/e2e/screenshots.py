@@ -1,5 +1,6 @@
-"""Takes the README's screenshots (not a test): the release build's main window after a clock check, and its About
-box, then the main window at 144 DPI, on a virtual display. Run inside run_isolated.sh by scripts/screenshots.sh."""
+"""Takes the README's screenshots (not a test): the release build's main window after a clock check, its About box and
+its time servers dialog, then the main window at 144 DPI, on a virtual display. Run inside run_isolated.sh by
+scripts/screenshots.sh."""
 
 import shutil
 import sys
@@ -10,6 +11,8 @@ from .fake_time_server import TimeServers
 DOCS = harness.ROOT / "docs"
 ID_ABOUT = 40003
 ABOUT_TITLE = "帮助"
+ID_TIMESERVERS = 40004
+SERVERS_TITLE = "时间服务器"
 CONNECTING = "正在连接时间服务器......"
 SCALED = "main-window-144dpi.png"
 
@@ -30,11 +33,13 @@ def main():
                 program.start().wait_window()
                 program.wait_panes(checked, 30, "the clock check")
                 shutil.copyfile(display.screenshot(harness.SCREENSHOTS / "main-window.png"), DOCS / "main-window.png")
-                program.command(ID_ABOUT)
-                harness.wait_until(lambda: harness.count_windows(display, ABOUT_TITLE, visible_only=True), 10,
-                                   "the About box")
-                shot = display.screenshot(harness.SCREENSHOTS / "about.png", title=ABOUT_TITLE)
-                shutil.copyfile(shot, DOCS / "about.png")
+                for command, title, name in ((ID_ABOUT, ABOUT_TITLE, "about.png"),
+                                             (ID_TIMESERVERS, SERVERS_TITLE, "time-servers.png")):
+                    program.command(command)
+                    harness.wait_until(lambda: harness.count_windows(display, title, visible_only=True), 10, title)
+                    shutil.copyfile(display.screenshot(harness.SCREENSHOTS / name, title=title), DOCS / name)
+                    program.command(harness.IDCANCEL, title=title)
+                    harness.wait_until(lambda: not harness.count_windows(display, title), 10, f"{title} to close")
             finally:
                 program.stop()
             harness.set_dpi(144)
@@ -48,7 +53,7 @@ def main():
     finally:
         harness.set_dpi(96)
         display.stop()
-    print(f"screenshots: main-window.png, about.png and {SCALED} in {DOCS} from {harness.EXE}")
+    print(f"screenshots: main-window.png, about.png, time-servers.png and {SCALED} in {DOCS} from {harness.EXE}")
     return 0
 
 

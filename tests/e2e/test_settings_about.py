@@ -12,7 +12,7 @@ import time
 import unittest
 
 from . import harness
-from .fake_time_server import TimeServers
+from .fake_time_server import FakeTimeServer, TimeServers
 
 RECORD_RUN = pathlib.Path(os.environ.get("TEMPVARO_RECORD_RUN",
                                          harness.BUILD / "tests" / "tools" / "record_run.exe"))
@@ -28,6 +28,8 @@ IDC_MINIMIZED = 1012
 IDC_SAVE = 1013
 ID_GUESTBOOK = 40002
 ID_ABOUT = 40003
+ID_TIMESERVERS = 40004
+IDC_SERVER1 = 1020
 # A message box's text is a static control with this id.
 MESSAGE_TEXT_ID = 0xFFFF
 
@@ -40,6 +42,7 @@ NOTICE_TITLE = "提示"
 SAVED = "保存设置完成"
 SAVE_FAILED = "保存设置失败!"
 ABOUT_TITLE = "帮助"
+SERVERS_TITLE = "时间服务器"
 
 HOMEPAGE = "http://tempvaro.test"
 GUESTBOOK = "http://tempvaro.test/liuyanban/liuyanban.asp?id=13278"
@@ -148,14 +151,17 @@ class SettingsTestCase(unittest.TestCase):
         """Presses 保存设置 and closes the box that answers; returns its text."""
         code, _, err = program.probe("click", str(IDC_SAVE))
         self.assertEqual(code, 0, err)
-        harness.wait_until(lambda: harness.count_windows(display, NOTICE_TITLE) == 1, WINDOW_TIMEOUT,
-                           "the save's message box")
-        code, lines, err = harness.run_probe(display, "children", "--title", NOTICE_TITLE, "--pid",
-                                             str(program.win_pid))
+        return self.answer_box(program, NOTICE_TITLE)
+
+    def answer_box(self, program, title, behind=0):
+        """Closes with OK the message box titled `title`, in front of `behind` windows so titled; returns its text."""
+        harness.wait_until(lambda: harness.count_windows(display, title) == behind + 1, WINDOW_TIMEOUT,
+                           f"the message box {title}")
+        code, lines, err = harness.run_probe(display, "children", "--title", title, "--pid", str(program.win_pid))
         self.assertEqual(code, 0, err)
         texts = [line.split("\t", 3)[3] for line in lines if int(line.split("\t", 1)[0]) == MESSAGE_TEXT_ID]
-        program.command(harness.IDOK, title=NOTICE_TITLE)
-        harness.wait_until(lambda: harness.count_windows(display, NOTICE_TITLE) == 0, WINDOW_TIMEOUT,
+        program.command(harness.IDOK, title=title)
+        harness.wait_until(lambda: harness.count_windows(display, title) == behind, WINDOW_TIMEOUT,
                            "the message box to close")
         self.assertEqual(len(texts), 1, f"message box controls: {lines}")
         return texts[0]
@@ -318,6 +324,36 @@ class SaveSettingsTest(SettingsTestCase):
         self.assertEqual(self.save(program), SAVE_FAILED)
         self.assertTrue((workdir / SETTINGS_FILE).is_dir())
         self.assertTrue(program.running())
+
+
+class TimeServersTest(SettingsTestCase):
+
+    def enter_names(self, program, *names):
+        for box, name in enumerate(names, IDC_SERVER1):
+            code, _, err = program.probe("settext", f"{box}={name}", "--title", SERVERS_TITLE)
+            self.assertEqual(code, 0, err)
+        program.command(harness.IDOK, title=SERVERS_TITLE)
+
+    def test_the_names_in_use_are_shown_checked_saved_and_asked_by_the_next_set(self):
+        named = FakeTimeServer("127.0.0.14", mode="answer")  # ntp.tempvaro.test
+        self.addCleanup(named.stop)
+        program = self.launch("[Config]\nAutoXiao=0\nTimeServer1=ntp.tempvaro.test\n")
+        program.command(ID_TIMESERVERS)
+        harness.wait_until(lambda: harness.count_windows(display, SERVERS_TITLE) == 1, WINDOW_TIMEOUT, "the dialog")
+        lines = program.probe("children", "--title", SERVERS_TITLE)[1]
+        boxes = [fields[3] for fields in (line.split("\t") for line in lines) if fields[1:2] == ["Edit"]]
+        self.assertEqual(boxes, ["ntp.tempvaro.test", "time-a-g.nist.gov", "time-b-g.nist.gov"])
+
+        self.enter_names(program, " time.nist.gov ", "time_2.example", "ntp.tempvaro.test")
+        self.assertIn("服务器2", self.answer_box(program, SERVERS_TITLE, behind=1))
+        self.assertEqual(settings_lines(program)[2:], ["TimeServer1=ntp.tempvaro.test"], "one bad name saves nothing")
+
+        self.enter_names(program, " TIME.nist.gov ", "", "ntp.tempvaro.test")
+        harness.wait_until(lambda: harness.count_windows(display, SERVERS_TITLE) == 0, WINDOW_TIMEOUT, "OK to close")
+        self.assertEqual(settings_lines(program), ["[Config]", "AutoXiao=0", "TimeServer3=ntp.tempvaro.test"])
+        program.command(harness.IDOK)
+        self.assertEqual(program.wait_panes(lambda p: p[0] not in (WELCOME, SETTING), 15, "the set")[0], SET_DONE)
+        self.assertEqual(named.connections, 2, "the check's and the set's, which asks server 3 first")
 
 
 class AboutAndLinksTest(SettingsTestCase):

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "settings/resync_period.h"
 #include "time/calendar.h"
@@ -121,4 +122,19 @@ TEST(TimeServerName, TakesValidHostNamesAndFallsBackPerSlot) {
     EXPECT_STREQ(chosen, "ntp.tencent.com");
     ChooseTimeServerName(2, "ntp.tencent.com.", chosen);
     EXPECT_STREQ(chosen, "time-a-g.nist.gov");
+
+    // A typed name without its blanks; empty or the slot's own built-in name leaves the slot to the built-in name.
+    using Typed = std::tuple<int, const char *, TypedServerName, const char *>;
+    for (const auto &[server, typed, kind, name] :
+         {Typed{2, " \tntp.aliyun.com  ", TypedServerName::kOwn, "ntp.aliyun.com"},
+          Typed{1, "  ", TypedServerName::kBuiltIn, ""},
+          Typed{1, " TIME.Nist.gov", TypedServerName::kBuiltIn, "TIME.Nist.gov"},
+          Typed{2, "time.nist.gov", TypedServerName::kOwn, "time.nist.gov"},
+          Typed{1, "time.nist.go", TypedServerName::kOwn, "time.nist.go"},
+          Typed{3, "ntp aliyun.com", TypedServerName::kNotAHostName, "ntp aliyun.com"}}) {
+        EXPECT_EQ(ReadTypedServerName(server, typed, chosen), kind) << typed;
+        EXPECT_STREQ(chosen, name);
+    }
+    EXPECT_EQ(ReadTypedServerName(1, std::string(kHostNameSize, 'a').c_str(), chosen), TypedServerName::kNotAHostName)
+        << "longer than the buffer";
 }

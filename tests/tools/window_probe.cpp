@@ -8,6 +8,7 @@
 //   state                    "iconic visible" as two 0/1 flags
 //   command ID               posts WM_COMMAND ID to the window
 //   click ID                 posts BM_CLICK to the window's control ID, as a mouse click on it would
+//   settext ID=TEXT          sets the text of the window's control ID
 //   key enter|esc|space      posts the key to the window's focused control (or to the window)
 //   close                    posts WM_CLOSE to the window
 // The window is the first top-level one titled TITLE (default "Tempvaro"), of process PID when given.
@@ -31,7 +32,7 @@ const int kStatusBarId = 888;
 const int kMaxPanes = 16;
 const wchar_t kUsage[] =
     L"usage: window_probe list [--all] | count TITLE [--visible] | panes [--fit] | children | state | "
-    L"command ID | click ID | key enter|esc|space | close | resume   [--title TITLE] [--pid PID]";
+    L"command ID | click ID | settext ID=TEXT | key enter|esc|space | close | resume   [--title TITLE] [--pid PID]";
 
 void WriteUtf8(const std::wstring &text) {
     const int size =
@@ -250,8 +251,11 @@ int PrintChildren(const Options &options) {
         return Fail(kExitNotFound, L"no window titled \"" + options.title + L"\"");
     for (HWND child = GetWindow(window, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
         const int id = GetDlgCtrlID(child);
-        WriteLine(std::to_wstring(id) + L"\t" + WindowClass(child) + L"\t" + CheckState(child) + L"\t" +
-                  WindowTitle(child));
+        // Sent, not GetWindowTextW: that reads another process's edit box as it was made, not as it is.
+        wchar_t text[512] = {};
+        DWORD_PTR ignored = 0;
+        SendWithin(child, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text), &ignored);
+        WriteLine(std::to_wstring(id) + L"\t" + WindowClass(child) + L"\t" + CheckState(child) + L"\t" + text);
     }
     return 0;
 }
@@ -296,6 +300,18 @@ int PostClick(const Options &options) {
         return Fail(kExitNotFound, L"the window has no control " + options.argument);
     // Posted, like the commands: a click that opens a modal box must not block the probe.
     PostMessageW(control, BM_CLICK, 0, 0);
+    return 0;
+}
+
+int SetControlText(const Options &options) {
+    const size_t equals = options.argument.find(L'=');
+    unsigned long id = 0;
+    const HWND window = FindTarget(options);
+    if (equals == std::wstring::npos || !ParseNumber(options.argument.substr(0, equals), &id) || window == nullptr)
+        return Fail(kExitUsage, L"settext needs ID=TEXT and the window");
+    // Sent as WM_SETTEXT, which is marshalled between processes.
+    if (!SetDlgItemTextW(window, static_cast<int>(id), options.argument.c_str() + equals + 1))
+        return Fail(kExitNotFound, L"cannot set the text of control " + options.argument);
     return 0;
 }
 
@@ -377,6 +393,8 @@ int Run(const Options &options) {
         return PostCommand(options);
     if (options.subcommand == L"click" && !options.argument.empty())
         return PostClick(options);
+    if (options.subcommand == L"settext")
+        return SetControlText(options);
     if (options.subcommand == L"key")
         return PostKey(options);
     if (options.subcommand == L"close")

@@ -16,6 +16,7 @@
 #include "res/resource.h"
 #include "settings/logon_start.h"
 #include "settings/program_guard.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -145,6 +146,9 @@ TEST_F(SettingsTest, NoFileLeavesEverythingAsItWas) {
     EXPECT_FALSE(Ticked(IDC_AUTORUN));
     EXPECT_FALSE(Ticked(IDC_AUTOSYNC));
     EXPECT_FALSE(Ticked(IDC_MINIMIZED));
+    // Leaving every time server to its built-in name, with no file, is no failure and makes no file.
+    EXPECT_TRUE(WriteTimeServerSetting(1, nullptr));
+    EXPECT_EQ(GetFileAttributesA(SettingsPath().c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(SettingsTest, OnesTickTheBoxesAndMinimise) {
@@ -195,6 +199,7 @@ TEST_F(SettingsTest, AFileThatCannotBeWrittenIsAFailure) {
     ASSERT_TRUE(CreateDirectoryA(SettingsPath().c_str(), nullptr)); // a directory in the file's place
     Tick(IDC_AUTOSYNC, true);
     EXPECT_FALSE(SaveBoxes(window_));
+    EXPECT_FALSE(WriteTimeServerSetting(2, "ntp.example.net"));
 }
 
 TEST_F(SettingsTest, TheTaskIsReplacedAndUntickingRemovesItAndAnOldRunValue) {
