@@ -70,7 +70,6 @@ public:
         }
         return false;
     }
-    bool Asking() const { return socket_.IsOpen(); }
     DWORD Deadline() const { return deadline_; }
 
     void Watch(SocketWait &wait) { wait.Watch(connected_ ? wait.readable : wait.writable, socket_.Get()); }
