@@ -78,16 +78,18 @@ public:
     // or named a time before this build's day, 0 to go on waiting.
     int Advance(SocketWait &wait, DWORD now) {
         const SOCKET socket = socket_.Get();
-        if (FD_ISSET(socket, &wait.failed))
-            return -1;
+        const bool failed = FD_ISSET(socket, &wait.failed) != 0;
         if (!connected_ && FD_ISSET(socket, &wait.writable)) {
             if (!ConnectionOpened(socket))
                 return -1;
             connected_ = true;
             roundTrip_ = MachineTimeNow() - connectStarted_;
-        } else if (connected_ && FD_ISSET(socket, &wait.readable)) {
+        } else if (!connected_ && failed) {
+            return -1;
+        } else if (connected_ && (failed || FD_ISSET(socket, &wait.readable))) {
+            // A server that sends and closes at once may show as failed with its answer still to be read.
             const int count = recv(socket, value_ + received_, kTimeValueSize - received_, 0);
-            if (count == 0 || (count < 0 && WSAGetLastError() != WSAEWOULDBLOCK))
+            if (count == 0 || (count < 0 && (failed || WSAGetLastError() != WSAEWOULDBLOCK)))
                 return -1;
             received_ += count > 0 ? count : 0;
             if (received_ == kTimeValueSize) {

@@ -217,7 +217,8 @@ int PrintPanes(const Options &options) {
             status = Fail(kExitNoResponse, L"the status bar did not answer");
             break;
         }
-        const size_t characters = LOWORD(length) + 1;
+        // Room for more than was asked for: the text may change between the two messages.
+        const size_t characters = LOWORD(length) + 1 + 512;
         RemoteBuffer buffer(process, characters * sizeof(wchar_t));
         std::vector<wchar_t> text(characters, L'\0');
         DWORD_PTR ignored = 0;
