@@ -142,17 +142,23 @@ class RefusedReleaseTest(unittest.TestCase):
         self.assertFalse((directory / "dist").exists())
 
 
-def wine(*command):
+def wine(*command, **environment):
     """Runs a Windows program on the display (a session's first process sets it for all); returns code and output."""
     with tempfile.TemporaryFile() as out:
         code = subprocess.run([harness.WINE, *map(str, command)], stdout=out, stderr=out, timeout=120,
-                              env=dict(os.environ, DISPLAY=display.name)).returncode
+                              env=dict(os.environ, DISPLAY=display.name, **environment)).returncode
         return code, out.seek(0) or out.read().decode("utf-8", "replace")
+
+
+# The install folder's owner and permissions: Administrators', full control for SYSTEM, Administrators and
+# TrustedInstaller, read and run for Users, nothing inherited.
+FOLDER_SDDL = ("O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"
+               "(A;OICI;FA;;;S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464)(A;OICI;0x1200a9;;;BU)")
 
 
 class InstallerTest(unittest.TestCase):
 
-    def test_the_setup_installs_replaces_a_running_copy_and_uninstalls_what_the_program_made(self):
+    def test_the_setup_installs_replaces_a_running_copy_uninstalls_what_it_made_and_asks_before_other_folders(self):
         prefix = pathlib.Path(self.enterContext(tempfile.TemporaryDirectory(prefix="tempvaro-prefix-")))
         self.enterContext(mock.patch.dict(os.environ, WINEPREFIX=str(prefix), TEMPVARO_WINEPREFIX=str(prefix)))
         self.addCleanup(subprocess.run, [os.environ["WINESERVER"], "-k"])
@@ -184,3 +190,25 @@ class InstallerTest(unittest.TestCase):
         self.assertFalse(folder.exists() or shortcut.exists())
         self.assertNotEqual(wine("reg", "query", uninstall, view)[0], 0)
         self.assertEqual([t.name for t in (prefix / "drive_c/windows/system32/tasks").glob("Tempvaro*")], ["Tempvarox"])
+
+        # Outside Program Files a silent setup needs its switch, or changes nothing. Wine keeps no permissions set on
+        # a folder, so the call that sets them is read from Wine's trace, and that it succeeded from the exit code.
+        tools = prefix / "drive_c" / "Tools"
+        tools.mkdir()
+        (tools / "README.txt").write_text("someone else's")
+        self.assertNotEqual(wine(release.setup, "/S", r"/D=C:\Tools")[0], 0)
+        self.assertEqual([path.name for path in tools.iterdir()], ["README.txt"])
+        self.assertFalse(shortcut.exists())
+        self.assertNotEqual(wine("reg", "query", uninstall, view)[0], 0)
+        code, trace = wine(release.setup, "/S", "/ALLOWANYFOLDER", r"/D=C:\Tools",
+                           WINEDEBUG="trace+advapi,trace+security")
+        self.assertEqual(code, 0)
+        self.assertIn(f'ConvertStringSecurityDescriptorToSecurityDescriptorW L"{FOLDER_SDDL}", 1,', trace)
+        # Owner and protected DACL (0x80000005), both taken from that descriptor.
+        self.assertRegex(trace, r'SetNamedSecurityInfoW L"C:\\\\Tools" 1 -2147483643 0*[1-9a-f]\w* 0+ 0*[1-9a-f]\w* 0+\n')
+        self.assertEqual(sorted(path.name for path in tools.iterdir()),
+                         ["README.txt", "Tempvaro 使用说明.txt", "Tempvaro.exe", "uninst.exe"])
+        self.assertEqual(wine(tools / "uninst.exe", "/S")[0], 0)
+        subprocess.run([os.environ["WINESERVER"], "-w"], timeout=60)
+        self.assertEqual([path.name for path in tools.iterdir()], ["README.txt"])
+        self.assertEqual((tools / "README.txt").read_text(), "someone else's")
