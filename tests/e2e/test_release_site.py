@@ -8,6 +8,7 @@ import shutil
 import subprocess
 import tempfile
 import unittest
+import zipfile
 from unittest import mock
 
 from . import harness, real_servers
@@ -57,13 +58,18 @@ class Release:
         try:
             run_release(bundle, self.dist, TEMPVARO_TIMESTAMP_URL=authority.url,
                         TEMPVARO_TIMESTAMP_CAFILE=str(authority.certificate)).check_returncode()
-            self.time_stamp = time_stamp_report(self.dist / "update-site" / SITE_FOLDER / "Chronvik.exe",
-                                                certificate, authority.certificate)
+            self.setup = next(self.dist.glob("*setup.exe"))
+            self.time_stamp = time_stamp_report(self.setup, certificate, authority.certificate)
         finally:
             authority.stop()
-        self.setup = next(self.dist.glob("*setup.exe"))
-        self.site = self.dist / "update-site"
+        # The x86-64 release publishes no update site; its signed program is served as the site would serve it.
+        self.site = self.dist / "update-site" if X86 else self.directory / "update-site"
         self.published = self.site / SITE_FOLDER / "Chronvik.exe"
+        if not X86:
+            self.published.parent.mkdir(parents=True)
+            with zipfile.ZipFile(next(self.dist.glob("*.zip"))) as archive:
+                self.published.write_bytes(archive.read("Tempvaro.exe"))
+            (self.site / SITE_FOLDER / "Chronvik.asp").write_text("zq31")
         self.older = self.directory / "Tempvaro.exe"
         build = self.directory / "older-build"
         subprocess.run(["cmake", "-S", str(harness.ROOT), "-B", str(build),
@@ -99,6 +105,7 @@ class PublishedReleaseTest(unittest.TestCase):
         self.downloaded = self.program.workdir / "Chronvik.exe"
 
     def test_the_published_build_is_fetched_whole_and_started_on_yes(self):
+        self.assertEqual((release.dist / "update-site").exists(), X86, "only the 32-bit release has an update site")
         self.assertIn("Timestamp Server Signature verification: ok", release.time_stamp)
         self.assertEqual(self.downloaded.read_bytes(), release.published.read_bytes())
         self.assertEqual(self.site.requests(), [f"GET /{SITE_FOLDER}/Chronvik.asp?id=711 HTTP/1.1",
@@ -205,7 +212,8 @@ class InstallerTest(unittest.TestCase):
         self.assertEqual(code, 0)
         self.assertIn(f'ConvertStringSecurityDescriptorToSecurityDescriptorW L"{FOLDER_SDDL}", 1,', trace)
         # Owner and protected DACL (0x80000005), both taken from that descriptor.
-        self.assertRegex(trace, r'SetNamedSecurityInfoW L"C:\\\\Tools" 1 -2147483643 0*[1-9a-f]\w* 0+ 0*[1-9a-f]\w* 0+\n')
+        self.assertRegex(trace,
+                         r'SetNamedSecurityInfoW L"C:\\\\Tools" 1 -2147483643 0*[1-9a-f]\w* 0+ 0*[1-9a-f]\w* 0+\n')
         self.assertEqual(sorted(path.name for path in tools.iterdir()),
                          ["README.txt", "Tempvaro 使用说明.txt", "Tempvaro.exe", "uninst.exe"])
         self.assertEqual(wine(tools / "uninst.exe", "/S")[0], 0)
