@@ -153,6 +153,10 @@ TEST_F(SettingsTest, OnesTickTheBoxesAndMinimise) {
     EXPECT_TRUE(Ticked(IDC_AUTORUN));
     EXPECT_TRUE(Ticked(IDC_AUTOSYNC));
     EXPECT_TRUE(Ticked(IDC_MINIMIZED));
+    // AutoRun=1 has the start's clean-up save AutoRun=0 beside the program, on its own thread: waited for, so that it
+    // does not write into the next test's file.
+    for (int i = 0; i < 200 && ReadFileText(SettingsPath()).find("AutoRun=0") == std::string::npos; ++i)
+        Sleep(50);
 }
 
 TEST_F(SettingsTest, ZerosUntickAndOtherValuesLeaveTheBoxAlone) {
