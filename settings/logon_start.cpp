@@ -109,9 +109,10 @@ bool StartsGuardedProgram(IRegisteredTask *task) {
 // What to do with the running user's task of one name.
 enum class TaskRemoval { kAlways, kWhenRefused };
 
-// Removes the running user's task of `name` (one of the per-user name is the user's; one of the old name when it runs
-// as the user, so another user's, or one whose user cannot be read, is not ours to touch); `kept` is set when such
-// a task stays. False when the library could not say or the task could not be deleted.
+// Removes the running user's task of `name`, always or only when the guard refuses its program; `kept` is set when it
+// stays. A task of the per-user name is the user's by its name; one of the old name only when it runs as the user,
+// so another user's, or one whose user cannot be read, is not ours to touch. False when the library could not say or
+// the task could not be deleted.
 bool RemoveOwnTask(const TaskLibrary &library, const wchar_t *name, const wchar_t *sid, TaskRemoval removal,
                    bool &kept) {
     const ComString text(name);

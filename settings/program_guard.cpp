@@ -20,7 +20,8 @@ const SECURITY_INFORMATION kDescriptorParts =
 const DWORD kDescriptorSize = 8192;
 // A final path begins with \\?\ (or \\?\UNC\); a longer one than this is refused.
 const DWORD kFinalPathSize = kPathSize + 16;
-const DWORD kNameSize = 256;
+// A user or a domain name at its longest: half of "domain\name".
+const DWORD kNameSize = (kUserNameSize - 1) / 2;
 const wchar_t kLongPathPrefix[] = L"\\\\?\\";
 
 union ProcessUser {
