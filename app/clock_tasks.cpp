@@ -2,6 +2,7 @@
 #include "app/clock_tasks.h"
 
 #include "app/app_shell.h"
+#include "app/start_task.h"
 #include "settings/settings.h"
 #include "time/clock_report.h"
 #include "time/time_client.h"
@@ -9,6 +10,15 @@
 const AutoSyncDelays kAutoSyncDelays = {10000, 300000};
 
 namespace {
+
+const ULONGLONG kMillisecondsPerHour = 3600000;
+
+// 1 while an automatic set runs, from its start to its last text.
+volatile LONG g_autoSyncRunning;
+
+// The periodic set, on the window's thread only: its period (0 for none) and when it is next due.
+ULONGLONG g_resyncPeriodMs;
+ULONGLONG g_resyncDueAt;
 
 // The servers as the settings file names them now, each slot falling back to its built-in name.
 TimeServerNames ConfiguredServers() {
@@ -57,14 +67,40 @@ DWORD WINAPI AutoSyncTask(LPVOID parameter) {
     const AutoSyncDelays &delays = parameter ? *static_cast<const AutoSyncDelays *>(parameter) : kAutoSyncDelays;
     g_appShell.SetPaneText(kMessagePane, kTextSetting);
     Sleep(delays.firstMs);
-    if (SetClock()) {
-        ReportSetDone();
-        return 0;
+    bool done = SetClock() != 0;
+    if (!done) {
+        Sleep(delays.retryMs);
+        done = SetClock() != 0;
     }
-    Sleep(delays.retryMs);
-    if (SetClock())
+    if (done)
         ReportSetDone();
     else
         g_appShell.SetPaneText(kMessagePane, kTextSetFailed);
+    InterlockedExchange(&g_autoSyncRunning, 0);
     return 0;
+}
+
+bool StartAutoSync(const AutoSyncDelays *delays) {
+    if (InterlockedCompareExchange(&g_autoSyncRunning, 1, 0) != 0)
+        return false;
+    if (!StartTask(AutoSyncTask, const_cast<AutoSyncDelays *>(delays)))
+        InterlockedExchange(&g_autoSyncRunning, 0);
+    return true;
+}
+
+void ScheduleResync(bool autoSetTime, int hours) {
+    g_resyncPeriodMs = autoSetTime && hours > 0 ? static_cast<ULONGLONG>(hours) * kMillisecondsPerHour : 0;
+    g_resyncDueAt = GetTickCount64() + g_resyncPeriodMs;
+}
+
+void ResyncIfDue() {
+    if (g_resyncPeriodMs != 0 && GetTickCount64() >= g_resyncDueAt)
+        ResyncNow();
+}
+
+void ResyncNow() {
+    if (g_resyncPeriodMs == 0)
+        return;
+    g_resyncDueAt = GetTickCount64() + g_resyncPeriodMs;
+    StartAutoSync();
 }

@@ -16,3 +16,14 @@ DWORD WINAPI StartupCheckTask(LPVOID parameter);
 DWORD WINAPI ManualSyncTask(LPVOID parameter);
 // parameter: the AutoSyncDelays to use, or null for kAutoSyncDelays.
 DWORD WINAPI AutoSyncTask(LPVOID parameter);
+
+// Starts AutoSyncTask unless an automatic set is already under way; false when one was.
+bool StartAutoSync(const AutoSyncDelays *delays = nullptr);
+
+// While the automatic set is saved as on, the running program sets the clock again, as it does after it starts,
+// every `hours` hours and after Windows resumes from sleep; 0 hours turns both off. The window's thread only.
+void ScheduleResync(bool autoSetTime, int hours);
+// Each tick of the clock pane: the periodic set, when it is due.
+void ResyncIfDue();
+// Windows has resumed from sleep: the set now, and the period counted again from here.
+void ResyncNow();

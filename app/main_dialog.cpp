@@ -58,6 +58,11 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         break;
     case WM_TIMER:
         g_appShell.ShowClock();
+        ResyncIfDue();
+        break;
+    case WM_POWERBROADCAST:
+        if (wParam == PBT_APMRESUMEAUTOMATIC)
+            ResyncNow();
         break;
     case WM_SHOWWINDOW:
         g_appShell.OnShowWindow(window, wParam != FALSE);

@@ -43,7 +43,8 @@ bool ApplySettings(HWND window) {
     ApplyCheckBox(window, IDC_AUTOSYNC, choices.autoSetTime);
     ApplyCheckBox(window, IDC_MINIMIZED, choices.minimized);
     if (choices.autoSetTime == 1)
-        StartTask(AutoSyncTask, nullptr);
+        StartAutoSync();
+    ScheduleResync(choices.autoSetTime == 1, choices.resyncHours);
     if (choices.autoRun == 1)
         StartTask(DropRefusedLogonStartTask, window);
     return choices.minimized == 1;
@@ -58,5 +59,9 @@ bool SaveBoxes(HWND window) {
 }
 
 void SaveSettings(HWND window) {
-    ShowMessage(window, SaveBoxes(window) ? kSavedText : kSaveFailedText, kNoticeCaption, MB_OK);
+    const bool saved = SaveBoxes(window);
+    // The sets while the program runs follow what the file now says.
+    const SavedChoices choices = ReadSettings();
+    ScheduleResync(choices.autoSetTime == 1, choices.resyncHours);
+    ShowMessage(window, saved ? kSavedText : kSaveFailedText, kNoticeCaption, MB_OK);
 }

@@ -3,5 +3,5 @@
 
 #include <windows.h>
 
-// Starts `task` with `parameter` on a new thread that nobody waits for.
-void StartTask(LPTHREAD_START_ROUTINE task, LPVOID parameter);
+// Starts `task` with `parameter` on a new thread that nobody waits for; false when no thread could be made.
+bool StartTask(LPTHREAD_START_ROUTINE task, LPVOID parameter);

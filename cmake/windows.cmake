@@ -32,6 +32,7 @@ add_library(tempvaro_core STATIC
     platform/system_library.cpp
     platform/window_dpi.cpp
     time/time_client.cpp
+    time/time_fetch.cpp
     app/app_shell.cpp
     app/clock_tasks.cpp
     app/settings_boxes.cpp

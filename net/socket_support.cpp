@@ -15,13 +15,39 @@ bool ResolveIPv4(const char *host, unsigned short port, sockaddr_in *address) {
     return true;
 }
 
+bool StartConnecting(OwnedSocket &socket, const sockaddr_in &address) {
+    socket.Reset(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    u_long nonBlocking = 1;
+    if (!socket.IsOpen() || ioctlsocket(socket.Get(), FIONBIO, &nonBlocking) != 0)
+        return false;
+    return connect(socket.Get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0 ||
+           WSAGetLastError() == WSAEWOULDBLOCK;
+}
+
+bool ConnectionOpened(SOCKET socket) {
+    int error = 0;
+    int size = sizeof error;
+    return getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&error), &size) == 0 && error == 0;
+}
+
 DWORD MillisecondsLeft(ULONGLONG deadline) {
     const ULONGLONG now = GetTickCount64();
     return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
 }
 
-bool WaitForSockets(fd_set &ready, fd_set &failed, bool forWrite, DWORD milliseconds) {
-    failed = ready;
+void SocketWait::Clear() {
+    FD_ZERO(&readable);
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+}
+
+void SocketWait::Watch(fd_set &set, SOCKET socket) {
+    FD_SET(socket, &set);
+    FD_SET(socket, &failed);
+}
+
+void SocketWait::Wait(DWORD milliseconds) {
     timeval wait = {static_cast<long>(milliseconds / 1000), static_cast<long>(milliseconds % 1000 * 1000)};
-    return select(0, forWrite ? nullptr : &ready, forWrite ? &ready : nullptr, &failed, &wait) > 0;
+    if (select(0, &readable, &writable, &failed, &wait) <= 0)
+        Clear();
 }

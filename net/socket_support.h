@@ -48,8 +48,24 @@ private:
 // host's first IPv4 address with port; false when the name does not resolve to one.
 bool ResolveIPv4(const char *host, unsigned short port, sockaddr_in *address);
 
+// Makes `socket` a non-blocking TCP socket and starts connecting it to `address`; false when that failed at once.
+// The connection has opened, or failed, once the socket can be written or has failed; ConnectionOpened tells which.
+bool StartConnecting(OwnedSocket &socket, const sockaddr_in &address);
+bool ConnectionOpened(SOCKET socket);
+
 DWORD MillisecondsLeft(ULONGLONG deadline);
 
-// Waits at most `milliseconds` until a socket of `ready` can be read (or written, when forWrite) or has failed.
-// Afterwards `ready` holds the sockets that can be used and `failed` those that failed; false when none is either.
-bool WaitForSockets(fd_set &ready, fd_set &failed, bool forWrite, DWORD milliseconds);
+// One select over sockets waiting to be read, to be written (a connection opening) or to fail.
+struct SocketWait {
+    fd_set readable;
+    fd_set writable;
+    fd_set failed;
+
+    SocketWait() { Clear(); }
+    void Clear();
+    // Adds `socket` to `set` and to the failed set.
+    void Watch(fd_set &set, SOCKET socket);
+    // Waits at most `milliseconds` until a watched socket is ready or has failed. Afterwards the sets hold only the
+    // sockets that are (none when the time ran out).
+    void Wait(DWORD milliseconds);
+};

@@ -7,29 +7,15 @@ namespace {
 
 // Waits at most `milliseconds` until the socket can be read, or written when it is connecting.
 bool WaitForSocket(SOCKET socket, bool forWrite, DWORD milliseconds) {
-    fd_set ready;
-    fd_set failed;
-    FD_ZERO(&ready);
-    FD_SET(socket, &ready);
-    return WaitForSockets(ready, failed, forWrite, milliseconds) && FD_ISSET(socket, &ready);
+    SocketWait wait;
+    fd_set &ready = forWrite ? wait.writable : wait.readable;
+    wait.Watch(ready, socket);
+    wait.Wait(milliseconds);
+    return FD_ISSET(socket, &ready);
 }
 
 int ReceiveFromSocket(void *context, char *buffer, int capacity) {
     return static_cast<SocketReader *>(context)->Receive(buffer, capacity);
-}
-
-// A non-blocking connect, so that an address that never answers costs at most `milliseconds`.
-bool ConnectWithin(SOCKET socket, const sockaddr_in &address, DWORD milliseconds) {
-    u_long nonBlocking = 1;
-    if (ioctlsocket(socket, FIONBIO, &nonBlocking) != 0)
-        return false;
-    if (connect(socket, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0)
-        return true;
-    if (WSAGetLastError() != WSAEWOULDBLOCK || !WaitForSocket(socket, true, milliseconds))
-        return false;
-    int error = 0;
-    int size = sizeof error;
-    return getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&error), &size) == 0 && error == 0;
 }
 
 } // namespace
@@ -56,11 +42,16 @@ int RunTcpExchange(const char *host, unsigned short port, DWORD connectMs, TcpEx
     const SocketLibrary library;
     if (!library.Started())
         return 0;
-    const OwnedSocket socket(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    OwnedSocket socket;
     sockaddr_in address;
-    if (!socket.IsOpen() || !ResolveIPv4(host, port, &address))
+    if (!ResolveIPv4(host, port, &address))
         return 0;
-    SocketReader reader = {socket.Get(), 0};
+    SocketReader reader = {INVALID_SOCKET, 0};
     reader.WaitAtMost(connectMs);
-    return ConnectWithin(socket.Get(), address, connectMs) ? exchange(socket.Get(), reader, context) : 0;
+    // Bounded, so that an address that never answers costs at most connectMs.
+    if (!StartConnecting(socket, address) || !WaitForSocket(socket.Get(), true, connectMs) ||
+        !ConnectionOpened(socket.Get()))
+        return 0;
+    reader.socket = socket.Get();
+    return exchange(socket.Get(), reader, context);
 }

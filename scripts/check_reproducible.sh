@@ -8,6 +8,9 @@ cd "$(dirname "$0")/.."
 reference=build/windows-x86/Tempvaro.exe
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# The copies have no history: they take the commit's time, which the program is built with, from here.
+SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
+export SOURCE_DATE_EPOCH
 for copy in first "second copy/deeper"; do
     mkdir -p "$work/$copy"
     tar --exclude=./build --exclude=./dist --exclude=./.git -cf - . | tar -xf - -C "$work/$copy"

@@ -6,6 +6,7 @@
 
 #include "platform/program_path_win32.h"
 #include "settings/logon_start.h"
+#include "settings/resync_period.h"
 
 namespace {
 
@@ -16,6 +17,9 @@ const wchar_t kWriteSection[] = L"Config";
 const wchar_t kAutoRunKey[] = L"AutoRun";
 const wchar_t kAutoSetTimeKey[] = L"AutoSetTime";
 const wchar_t kMinimizedKey[] = L"AutoXiao";
+const wchar_t kResyncHoursKey[] = L"ResyncHours";
+// Room for any valid ResyncHours, and enough more to tell a longer text from it.
+const DWORD kResyncTextSize = 8;
 const int kTimeServerKeyCount = 3;
 const wchar_t *const kTimeServerKeys[kTimeServerKeyCount] = {L"TimeServer1", L"TimeServer2", L"TimeServer3"};
 // Read for a missing key: neither on nor off, so the box stays as the template made it.
@@ -66,7 +70,10 @@ void DropRefusedTasks(const SettingsFile &file) {
 
 SavedChoices ReadSettings() {
     const SettingsFile file;
-    return SavedChoices{file.Read(kAutoRunKey), file.Read(kAutoSetTimeKey), file.Read(kMinimizedKey)};
+    wchar_t resync[kResyncTextSize];
+    file.ReadText(kResyncHoursKey, resync, kResyncTextSize);
+    return SavedChoices{file.Read(kAutoRunKey), file.Read(kAutoSetTimeKey), file.Read(kMinimizedKey),
+                        ParseResyncHours(resync)};
 }
 
 bool WriteSettings(bool autoRun, bool autoSetTime, bool minimized) {

@@ -9,6 +9,8 @@ struct SavedChoices {
     int autoRun;
     int autoSetTime;
     int minimized;
+    // Hours between the sets while the program runs (ResyncHours); 0 for none.
+    int resyncHours;
 };
 
 SavedChoices ReadSettings();

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "time/calendar.h"
+#include "time/clock_offset.h"
 
 namespace {
 
@@ -68,8 +69,11 @@ int ParseSntpAnswer(const unsigned char *data, size_t size, uint64_t transmit, S
     const uint64_t sent = ReadTimestamp(data + kTransmit);
     if (stratum > kLastStratum || leap == kLeapAlarm || sent == 0)
         return kSntpNoAnswer;
+    const uint64_t transmitted = NtpTimestampToFileTime(sent);
+    if (transmitted < kEarliestServerTime)
+        return kSntpNoAnswer;
     answer->received = NtpTimestampToFileTime(ReadTimestamp(data + kReceive));
-    answer->transmitted = NtpTimestampToFileTime(sent);
+    answer->transmitted = transmitted;
     return kSntpTime;
 }
 
@@ -78,4 +82,20 @@ int64_t SntpClockOffset(uint64_t t1, uint64_t t2, uint64_t t3, uint64_t t4) {
     const int64_t inbound = Difference(t3, t4);
     // Halved before adding, so the sum cannot overflow; the halves' remainders are added back.
     return outbound / 2 + inbound / 2 + (outbound % 2 + inbound % 2) / 2;
+}
+
+int64_t SntpRoundTripDelay(uint64_t t1, uint64_t t2, uint64_t t3, uint64_t t4) {
+    return Difference(t4, t1) - Difference(t3, t2);
+}
+
+int64_t PickSntpOffset(const SntpSample *samples, int count) {
+    if (count >= 3) {
+        const int64_t a = samples[0].offset;
+        const int64_t b = samples[1].offset;
+        const int64_t c = samples[2].offset;
+        return a < b ? (b < c ? b : (a < c ? c : a)) : (a < c ? a : (b < c ? c : b));
+    }
+    if (count == 2 && samples[1].delay < samples[0].delay)
+        return samples[1].offset;
+    return samples[0].offset;
 }

@@ -28,9 +28,22 @@ uint64_t NtpTimestampToFileTime(uint64_t timestamp);
 void FormatSntpRequest(uint64_t transmit, unsigned char *packet);
 
 // Checks a datagram from the server asked against the request that carried `transmit`; fills answer only when the
-// verdict is kSntpTime.
+// verdict is kSntpTime. A time before this build's day is no usable time.
 int ParseSntpAnswer(const unsigned char *data, size_t size, uint64_t transmit, SntpAnswer *answer);
 
 // ((T2 - T1) + (T3 - T4)) / 2 in 100-nanosecond intervals: how far the server's clock is ahead of ours. T1 and T4
 // are our clock when the request left and the answer arrived; every time is below 2^63.
 int64_t SntpClockOffset(uint64_t t1, uint64_t t2, uint64_t t3, uint64_t t4);
+
+// One server's usable answer: the offset it gives and the round trip it took, (T4 - T1) - (T3 - T2), both in
+// 100-nanosecond intervals.
+struct SntpSample {
+    int64_t offset;
+    int64_t delay;
+};
+
+int64_t SntpRoundTripDelay(uint64_t t1, uint64_t t2, uint64_t t3, uint64_t t4);
+
+// The offset a round's answers give: of three, the median, so that two servers outvote one that is out; of two, the
+// one that took the shorter trip, since the trip bounds its error; of one, its own. count is 1 to 3.
+int64_t PickSntpOffset(const SntpSample *samples, int count);

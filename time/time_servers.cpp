@@ -25,8 +25,12 @@ void AssembleTimeServerName(int server, char *name) {
     if (server < 1 || server > kTimeServerCount)
         return;
     size_t length = 0;
-    for (const int *code = kServers[server - 1]; *code != 0 && length + 1 < kHostNameSize; ++code)
-        length += FormatText(name + length, kHostNameSize - length, "%c", *code);
+    for (const int *code = kServers[server - 1]; *code != 0 && length + 1 < kHostNameSize; ++code) {
+        const int written = FormatText(name + length, kHostNameSize - length, "%c", *code);
+        if (written <= 0)
+            break;
+        length += static_cast<size_t>(written);
+    }
 }
 
 namespace {

@@ -9,9 +9,9 @@ TIME_PORT = 37
 # Seconds from 1900-01-01 to 1970-01-01, both UTC.
 EPOCH_1900_TO_1970 = 2208988800
 
-# An answer is sent early in a second, so that the whole-second value it carries is within half a second of the
-# receiver's clock (Wine refuses larger clock moves) and the receiver reads its clock in the same second.
-ALIGN_WINDOW = (0.05, 0.25)
+# An answer is sent in the middle of a second, where the receiver centres a whole-second value, so that a set moves
+# the clock by little more than the trip (Wine refuses moves of half a second or more).
+ALIGN_WINDOW = (0.45, 0.55)
 
 ANSWER = "answer"
 SILENT = "silent"

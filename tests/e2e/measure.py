@@ -1,6 +1,8 @@
 """Measurements for the release notes (not a test): the release program's size, the time from start to the clock
-report against a loopback server, the worst case with all three servers silent, how close to an SNTP server's time a
-set brings the clock, and a 5 MB update download beside curl fetching the same file from the same server. Run inside
+report against a loopback server, the report on a right clock against a real Time Protocol server, the time to the
+report from an NTP-only server while port 37 is swallowed, the worst case with all three servers silent, how close to
+a server's time a set brings the clock (Time Protocol answers sent early and late in their second, and SNTP), and a
+5 MB update download beside curl fetching the same file from the same server. Run inside
 tests/wine/run_isolated.sh."""
 
 import os
@@ -11,7 +13,7 @@ import subprocess
 import sys
 import time
 
-from . import harness
+from . import fake_time_server, harness, real_servers
 from .fake_time_server import FakeSntpServer, TimeServers
 from .fake_web_server import DOWNLOAD_PATH, FakeWebServer, Reply, http_response
 
@@ -23,6 +25,7 @@ SET_FAILED = "更新本机时间失败!"
 # Wine refuses to move its clock by half a second or more, and says by how much it was asked to.
 REFUSED_SET = re.compile(r"NtSetSystemTime not allowed: difference (-?\d+) ms")
 RUNS = 3
+RIGHT_CLOCK_RUNS = 10
 
 
 def time_to_report(display, servers_setup, sntp_setup=None, environment=None, then=None):
@@ -89,9 +92,25 @@ def main():
         answered = [time_to_report(display, lambda s: s[1].answer(-5)) for _ in range(RUNS)]
         print(f"start to report, loopback server answering: median {statistics.median(r[0] for r in answered):.2f} s "
               f"(runs {', '.join(f'{r[0]:.2f}' for r in answered)}; report {answered[0][2]})")
+        with real_servers.XinetdTimeServer(TimeServers.ADDRESSES[1]).start():
+            right = [time_to_report(display, lambda s: None)[2] for _ in range(RIGHT_CLOCK_RUNS)]
+        print(f"right clock against xinetd's Time Protocol service, {RIGHT_CLOCK_RUNS} runs at random fractions: "
+              f"{right.count('时间准确！')} read 时间准确！ ({', '.join(sorted(set(right)))})")
+        with real_servers.ChronyServer(TimeServers.ADDRESSES[2]).start():
+            ntp_only = time_to_report(display, lambda s: [s[n].silent() for n in (1, 2, 3)])
+        print(f"NTP-only server (chrony), port 37 swallowed: {ntp_only[1]:.2f} s from the window appearing to the "
+              f"report ({ntp_only[2]})")
         silent = time_to_report(display, lambda s: [s[n].silent() for n in (1, 2, 3)], lambda sntp: None)
         print(f"all three servers silent on port 37 and to SNTP: {silent[0]:.2f} s from start, {silent[1]:.2f} s from "
               f"the window appearing, to the report ({silent[2]})")
+        ahead = 7
+        for when, window in (("early", (0.02, 0.08)), ("late", (0.92, 0.98))):
+            fake_time_server.ALIGN_WINDOW = window
+            moves = [time_to_report(display, lambda s: s[3].answer(ahead), None, {"WINEDEBUG": "err+sync"},
+                                    refused_set)[3] for _ in range(RUNS)]
+            print(f"set over the Time Protocol, server {ahead} s ahead answering {when} in its second "
+                  f"({window[0]:.2f}-{window[1]:.2f} s): the clock would land "
+                  f"{', '.join(f'{move - ahead * 1000:+.0f}' for move in moves)} ms from the server's time")
         ahead = 2.375
         moves = [time_to_report(display, lambda s: None, lambda sntp: sntp[3].answer(ahead), {"WINEDEBUG": "err+sync"},
                                 refused_set)[3] for _ in range(RUNS)]

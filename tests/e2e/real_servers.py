@@ -1,5 +1,6 @@
 """Real servers from Debian's packages for the end-to-end tests' good paths, each started on a loopback address with a
-configuration file of its own and ended by its process id: xinetd's built-in Time Protocol service and nginx."""
+configuration file of its own and ended by its process id: xinetd's built-in Time Protocol service, chrony's NTP
+server and nginx."""
 
 import pathlib
 import shutil
@@ -12,13 +13,27 @@ from . import harness
 START_TIMEOUT = 10
 
 
-def wait_listening(address, port, process, what):
+def accepts_tcp(address, port):
+    with socket.socket() as probe:
+        probe.settimeout(0.5)
+        return probe.connect_ex((address, port)) == 0
+
+
+def answers_ntp(address, port):
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as probe:
+        probe.settimeout(0.5)
+        probe.sendto(bytes([0x23]) + bytes(47), (address, port))
+        try:
+            return len(probe.recv(512)) >= 48
+        except OSError:
+            return False
+
+
+def wait_listening(address, port, process, what, listening=accepts_tcp):
     def ready():
         if process.poll() is not None:
             raise AssertionError(f"{what} ended with code {process.returncode} before it listened")
-        with socket.socket() as probe:
-            probe.settimeout(0.5)
-            return probe.connect_ex((address, port)) == 0
+        return listening(address, port)
     harness.wait_until(ready, START_TIMEOUT, f"{what} to listen on {address}:{port}")
 
 
@@ -31,12 +46,12 @@ class _Server:
         self.folder = pathlib.Path(tempfile.mkdtemp(prefix="tempvaro-server-"))
         self.process = None
 
-    def _run(self, command, port, what):
+    def _run(self, command, port, what, listening=accepts_tcp):
         log = open(self.folder / "output.log", "wb")
         self.process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT)
         log.close()
         try:
-            wait_listening(self.address, port, self.process, what)
+            wait_listening(self.address, port, self.process, what, listening)
         except AssertionError as error:
             output = (self.folder / "output.log").read_text(errors="replace")
             self.stop()
@@ -82,6 +97,22 @@ service time
 """)
         command = ["xinetd", "-dontfork", "-f", str(config), "-pidfile", str(self.folder / "xinetd.pid")]
         return self._run(command, 37, "xinetd")
+
+
+class ChronyServer(_Server):
+    """chrony serving its own clock (the machine's, never adjusted: -x) by NTP on `address`, port 123."""
+
+    def start(self):
+        config = self.folder / "chrony.conf"
+        config.write_text(f"""local stratum 3
+allow 127.0.0.0/8
+bindaddress {self.address}
+port 123
+cmdport 0
+pidfile {self.folder}/chronyd.pid
+""")
+        command = ["chronyd", "-x", "-d", "-u", "root", "-f", str(config)]
+        return self._run(command, 123, "chronyd", answers_ntp)
 
 
 class NginxSite(_Server):

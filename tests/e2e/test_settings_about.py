@@ -206,7 +206,7 @@ class StartupSettingsTest(SettingsTestCase):
 
 class AutoSetTest(SettingsTestCase):
 
-    def test_automatic_set_asks_server_three_ten_seconds_after_start(self):
+    def test_automatic_set_asks_server_three_ten_seconds_after_start_and_again_after_a_resume(self):
         servers = TimeServers()
         self.addCleanup(servers.stop)
         # Server 1 answers the startup check, server 3 the set; a set that asked server 1 first would show there.
@@ -218,6 +218,8 @@ class AutoSetTest(SettingsTestCase):
         checked = program.wait_panes(lambda p: len(p) == 3 and p[2] == CHECK_ACCURATE, 8, "the startup check")
         self.assertEqual(checked[0], SETTING, "the set reported before its delay was up")
         self.assertLess(time.monotonic() - program.started, AUTO_SET_DELAY - 1)
+        # A resume while that set waits starts no second one.
+        self.assertEqual(program.probe("resume")[0], 0)
 
         panes = program.wait_panes(lambda p: p[0] != SETTING, 20, "the automatic set to end")
         ended = time.monotonic() - program.started
@@ -230,6 +232,15 @@ class AutoSetTest(SettingsTestCase):
         waited = servers[3].accept_times[0] - servers[1].accept_times[0]
         self.assertGreaterEqual(waited, AUTO_SET_DELAY - 1)
         self.assertLessEqual(waited, AUTO_SET_DELAY + 3)
+
+        # Windows resumes from sleep: the same set again, ten seconds later.
+        resumed = time.monotonic()
+        self.assertEqual(program.probe("resume")[0], 0)
+        program.wait_pane(0, SETTING, 5)
+        panes = program.wait_panes(lambda p: p[0] != SETTING, 20, "the set after the resume to end")
+        self.assertEqual(panes[0], SET_DONE)
+        self.assertEqual(servers.connections(), {1: 1, 2: 0, 3: 2})
+        self.assertGreaterEqual(servers[3].accept_times[1] - resumed, AUTO_SET_DELAY - 1)
 
 
 class SaveSettingsTest(SettingsTestCase):

@@ -17,24 +17,6 @@ CivilTime At(int year, int month, int day, int hour = 0, int minute = 0, int sec
     return t;
 }
 
-// An independent reading of a file time as civil UTC (days-from-civil inverted), to check the conversion's numbers.
-CivilTime CivilFromFileTime(uint64_t intervals) {
-    const int64_t seconds = static_cast<int64_t>(intervals / 10000000ull) - 11644473600ll; // to Unix time
-    const int64_t rest = (seconds % 86400 + 86400) % 86400;
-    int64_t days = (seconds - rest) / 86400;
-    days += 719468;
-    const int64_t era = days / 146097;
-    const int64_t dayOfEra = days - era * 146097;
-    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const int64_t mp = (5 * dayOfYear + 2) / 153;
-    const int day = static_cast<int>(dayOfYear - (153 * mp + 2) / 5 + 1);
-    const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    const int year = static_cast<int>(yearOfEra + era * 400 + (month <= 2));
-    return At(year, month, day, static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
-              static_cast<int>(rest % 60));
-}
-
 // Seconds since 1970 for a civil time; a day past the month's end simply runs on into the next month.
 int64_t SecondsFromCivil(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute, int64_t second) {
     year -= month <= 2;
@@ -68,17 +50,22 @@ void ExpectDifference(const TimeDifference &d, int years, int months, int days, 
 
 TEST(TimeValueToFileTime, ConvertsTheCurrentEraExactly) {
     EXPECT_EQ(TimeValueToFileTime(3602966400u), 130384512000000000ull); // 2014-03-05 00:00:00
-    ExpectTime(CivilFromFileTime(TimeValueToFileTime(3602966400u)), At(2014, 3, 5));
-    ExpectTime(CivilFromFileTime(TimeValueToFileTime(3155673600u)), At(2000, 1, 1));
-    ExpectTime(CivilFromFileTime(TimeValueToFileTime(0x80000000u)), At(1968, 1, 20, 3, 14, 8));
-    ExpectTime(CivilFromFileTime(TimeValueToFileTime(0xFFFFFFFFu)), At(2036, 2, 7, 6, 28, 15));
+    const CivilTime withMilliseconds = FileTimeToCivil(130384512000000000ull - 10000);
+    ExpectTime(withMilliseconds, At(2014, 3, 4, 23, 59, 59));
+    EXPECT_EQ(withMilliseconds.wMilliseconds, 999);
+    EXPECT_EQ(withMilliseconds.wDayOfWeek, 2) << "a Tuesday";
+    ExpectTime(FileTimeToCivil(TimeValueToFileTime(3160857600u) - 10000000), At(2000, 2, 29, 23, 59, 59));
+    ExpectTime(FileTimeToCivil(TimeValueToFileTime(3602966400u)), At(2014, 3, 5));
+    ExpectTime(FileTimeToCivil(TimeValueToFileTime(3155673600u)), At(2000, 1, 1));
+    ExpectTime(FileTimeToCivil(TimeValueToFileTime(0x80000000u)), At(1968, 1, 20, 3, 14, 8));
+    ExpectTime(FileTimeToCivil(TimeValueToFileTime(0xFFFFFFFFu)), At(2036, 2, 7, 6, 28, 15));
 }
 
 TEST(TimeValueToFileTime, ReadsSmallCountsAsTheNextEra) {
     // After the count wraps in 2036 a server sends small numbers again; they must not read as 1900.
-    ExpectTime(CivilFromFileTime(TimeValueToFileTime(0u)), At(2036, 2, 7, 6, 28, 16));
+    ExpectTime(FileTimeToCivil(TimeValueToFileTime(0u)), At(2036, 2, 7, 6, 28, 16));
     EXPECT_EQ(TimeValueToFileTime(0u) - TimeValueToFileTime(0xFFFFFFFFu), 10000000ull);
-    ExpectTime(CivilFromFileTime(TimeValueToFileTime(0x7FFFFFFFu)), At(2104, 2, 26, 9, 42, 23));
+    ExpectTime(FileTimeToCivil(TimeValueToFileTime(0x7FFFFFFFu)), At(2104, 2, 26, 9, 42, 23));
 }
 
 TEST(DaysInMonth, KnowsLeapYears) {

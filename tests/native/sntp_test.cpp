@@ -4,14 +4,17 @@
 
 #include <string>
 
+#include "settings/resync_period.h"
 #include "time/calendar.h"
+#include "time/clock_offset.h"
 #include "time/sntp.h"
 #include "time/time_servers.h"
 
 namespace {
 
 const uint64_t kSent = 0xEC5C1A2B80000000ull; // the request's transmit time stamp
-const uint64_t kServerTime = 0xEC5C1A2C40000000ull;
+// A day after this build's day, a quarter into its second.
+const uint64_t kServerTime = (FileTimeToNtpTimestamp(kEarliestServerTime) + (86400ull << 32)) | 0x40000000ull;
 
 struct AnswerCase {
     const char *what;
@@ -37,6 +40,9 @@ const AnswerCase kAnswers[] = {
     {"kiss RSTR", 3, 4, 4, 0, "RSTR", kSent, kServerTime, 48, kSntpDenied},
     {"kiss RATE", 3, 4, 4, 0, "RATE", kSent, kServerTime, 48, kSntpNoAnswer},
     {"spoofed kiss DENY", 3, 4, 4, 0, "DENY", kSent + 1, 0, 48, kSntpNoAnswer},
+    {"sent before the build", 0, 4, 4, 2, "GPS ", kSent, FileTimeToNtpTimestamp(kEarliestServerTime) - 1, 48,
+     kSntpNoAnswer},
+    {"1968, read through the era rule", 0, 4, 4, 2, "GPS ", kSent, 0x8000000000000000ull, 48, kSntpNoAnswer},
 };
 
 void PutTimestamp(unsigned char *at, uint64_t value) {
@@ -77,6 +83,29 @@ TEST(SntpTime, KeepsFractionsReadsTheNextEraAndAveragesWithoutOverflow) {
     const uint64_t late = 0x7FFFFFFFFFFFFFFFull;
     EXPECT_EQ(SntpClockOffset(0, late, late, 0), static_cast<int64_t>(late));
     EXPECT_EQ(SntpClockOffset(late, 0, 0, late), -static_cast<int64_t>(late));
+}
+
+TEST(SntpRound, ThreeAnswersOutvoteOneAndTwoTrustTheShorterTrip) {
+    const int64_t t1 = 130000000000000000ll;
+    // Server 0.5 s ahead, 30 ms out and 50 ms back, 10 ms to answer: a trip of 80 ms.
+    EXPECT_EQ(SntpRoundTripDelay(t1, t1 + 5300000, t1 + 5400000, t1 + 900000), 800000);
+    const SntpSample first{1200000000, 400000}, second{2000000, 800000}, third{-1000000, 1200000};
+    const SntpSample three[][3] = {{first, second, third}, {second, first, third}, {third, second, first}};
+    for (const auto &samples : three)
+        EXPECT_EQ(PickSntpOffset(samples, 3), 2000000) << "the median, in any order";
+    const SntpSample two[] = {second, first};
+    EXPECT_EQ(PickSntpOffset(two, 2), 1200000000) << "the shorter trip";
+    EXPECT_EQ(PickSntpOffset(two + 1, 1), 1200000000);
+}
+
+TEST(ResyncHours, TakesOneTo720OrZeroAndElseTheDefault) {
+    const struct {
+        const wchar_t *text;
+        int hours;
+    } rows[] = {{L"1", 1},    {L"720", 720}, {L"0", 0},    {L"", 24},
+                {L"721", 24}, {L"-1", 24},   {L"12h", 24}, {L"99999999999", 24}};
+    for (const auto &row : rows)
+        EXPECT_EQ(ParseResyncHours(row.text), row.hours) << static_cast<int>(row.text[0]);
 }
 
 TEST(TimeServerName, TakesValidHostNamesAndFallsBackPerSlot) {

@@ -31,7 +31,7 @@ const int kStatusBarId = 888;
 const int kMaxPanes = 16;
 const wchar_t kUsage[] =
     L"usage: window_probe list [--all] | count TITLE [--visible] | panes [--fit] | children | state | "
-    L"command ID | click ID | key enter|esc|space | close   [--title TITLE] [--pid PID]";
+    L"command ID | click ID | key enter|esc|space | close | resume   [--title TITLE] [--pid PID]";
 
 void WriteUtf8(const std::wstring &text) {
     const int size =
@@ -325,11 +325,12 @@ int PostKey(const Options &options) {
     return 0;
 }
 
-int PostClose(const Options &options) {
+// Closes the window, or tells it that Windows has resumed from sleep.
+int PostToWindow(const Options &options, UINT message, WPARAM wParam) {
     const HWND window = FindTarget(options);
     if (window == nullptr)
         return Fail(kExitNotFound, L"no window titled \"" + options.title + L"\"");
-    PostMessageW(window, WM_CLOSE, 0, 0);
+    PostMessageW(window, message, wParam, 0);
     return 0;
 }
 
@@ -379,7 +380,9 @@ int Run(const Options &options) {
     if (options.subcommand == L"key")
         return PostKey(options);
     if (options.subcommand == L"close")
-        return PostClose(options);
+        return PostToWindow(options, WM_CLOSE, 0);
+    if (options.subcommand == L"resume")
+        return PostToWindow(options, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC);
     return Fail(kExitUsage, kUsage);
 }
 

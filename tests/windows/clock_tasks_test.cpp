@@ -12,6 +12,7 @@
 #include "app/start_task.h"
 #include "fake_time_server.h"
 #include "time/time_client.h"
+#include "time/time_fetch.h"
 
 namespace {
 
@@ -96,14 +97,14 @@ TEST_F(ClockTasksTest, StartupCheckShowsProgressThenTheReport) {
 
 TEST_F(ClockTasksTest, StartupCheckReportsNoServer) {
     StartTask(StartupCheckTask, nullptr);
-    Watch(TimeClient::kSntpWaitMs + 2000);
+    Watch(kSntpWaitMs + 2000);
     EXPECT_EQ(Pane(2), "连接时间服务器失败,请检查网络!");
     EXPECT_EQ(Pane(0), "欢迎使用!");
 }
 
 TEST_F(ClockTasksTest, ManualSyncShowsProgressAndOutcome) {
     StartTask(ManualSyncTask, nullptr);
-    Watch(TimeClient::kSntpWaitMs + 2000, "更新本机时间失败!");
+    Watch(kSntpWaitMs + 2000, "更新本机时间失败!");
     ASSERT_NE(FindChange(0, "更新本机时间..."), nullptr);
     EXPECT_EQ(Pane(0), "更新本机时间失败!");
 
@@ -122,7 +123,7 @@ TEST_F(ClockTasksTest, AutoSyncReportsFailureOnlyAfterItsSingleRetry) {
     FakeTimeServer third;
     ASSERT_TRUE(third.Start("127.0.0.13", ServerBehaviour::Close));
     StartTask(AutoSyncTask, const_cast<AutoSyncDelays *>(&delays));
-    Watch(2 * TimeClient::kSntpWaitMs + 4000, "更新本机时间失败!");
+    Watch(2 * kSntpWaitMs + 4000, "更新本机时间失败!");
     const PaneChange *progress = FindChange(0, "更新本机时间...");
     const PaneChange *failure = FindChange(0, "更新本机时间失败!");
     ASSERT_NE(progress, nullptr);
@@ -139,7 +140,7 @@ TEST_F(ClockTasksTest, AutoSyncSucceedsOnTheRetry) {
     FakeTimeServer third;
     ASSERT_TRUE(third.Start("127.0.0.13", ServerBehaviour::Answer));
     third.SetOffset(0);
-    Watch(TimeClient::kSntpWaitMs + 4000, "成功更新本机时间");
+    Watch(kSntpWaitMs + 4000, "成功更新本机时间");
     EXPECT_EQ(Pane(0), "成功更新本机时间");
     Watch(200);
     EXPECT_EQ(Pane(2), "时间准确");
