@@ -24,6 +24,18 @@ bool IsTicked(HWND window, int checkBox) {
     return IsDlgButtonChecked(window, checkBox) == BST_CHECKED;
 }
 
+// A log-on start left for a program that the guard refuses now is removed; when none is left, the box says so.
+void ShowLogonStartAsSaved(HWND window) {
+    if (ReadSettings().autoRun == 0)
+        CheckDlgButton(window, IDC_AUTORUN, BST_UNCHECKED);
+}
+
+DWORD WINAPI DropRefusedLogonStartTask(LPVOID window) {
+    DropRefusedLogonStart();
+    ShowLogonStartAsSaved(static_cast<HWND>(window));
+    return 0;
+}
+
 } // namespace
 
 bool ApplySettings(HWND window) {
@@ -34,12 +46,17 @@ bool ApplySettings(HWND window) {
     if (choices.autoSetTime == 1)
         StartAutoSync();
     ScheduleResync(choices.autoSetTime == 1, choices.resyncHours);
+    if (choices.autoRun == 1)
+        StartTask(DropRefusedLogonStartTask, window);
     return choices.minimized == 1;
 }
 
 bool SaveBoxes(HWND window) {
-    return WriteSettings(IsTicked(window, IDC_AUTORUN), IsTicked(window, IDC_AUTOSYNC),
-                         IsTicked(window, IDC_MINIMIZED));
+    const bool saved =
+        WriteSettings(IsTicked(window, IDC_AUTORUN), IsTicked(window, IDC_AUTOSYNC), IsTicked(window, IDC_MINIMIZED));
+    if (!saved)
+        ShowLogonStartAsSaved(window);
+    return saved;
 }
 
 void SaveSettings(HWND window) {

@@ -1,5 +1,6 @@
 ; The Tempvaro setup: installs the signed program and its guide for all users under Program Files; scripts/release.sh
-; builds it from the same staged files as the zip and signs it.
+; builds it from the same staged files as the zip and signs it. A folder elsewhere takes a confirmation, or
+; /ALLOWANYFOLDER when silent; wherever it is, only administrators may change it.
 ;
 ; Defines from release.sh: VERSION (major.minor), PUBLISHER, STAGE (the folder holding Tempvaro.exe and README.txt),
 ; ICON, OUTFILE, SIGN (a command that signs and verifies the file it is given, in place) and, for the x86-64
@@ -15,6 +16,20 @@ ManifestSupportedOS all
 
 !define PROGRAM "Tempvaro.exe"
 !define UNINSTALLER "uninst.exe"
+; The guide's own name, which no other program's file in a shared folder has.
+!define GUIDE "Tempvaro 使用说明.txt"
+; The program names each user's log-on task by this prefix and the user's SID; earlier builds used the old name.
+!define TASK_PREFIX "Tempvaro-"
+!define OLD_TASK_NAME "Tempvaro"
+; The install folder, owned by Administrators: SYSTEM, Administrators and TrustedInstaller have full control, Users
+; read and run, and nothing comes from the folder above. Both programs here are started elevated.
+!define TRUSTED_INSTALLER "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
+!define FOLDER_SDDL "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;${TRUSTED_INSTALLER})(A;OICI;0x1200a9;;;BU)"
+!define SDDL_REVISION_1 1
+!define SE_FILE_OBJECT 1
+; OWNER_, DACL_ and PROTECTED_DACL_SECURITY_INFORMATION
+!define OWNER_AND_PROTECTED_DACL 0x80000005
+!define /math SECURITY_ATTRIBUTES_SIZE ${NSIS_PTR_SIZE} * 3
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Tempvaro"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
 !define SHORTCUT "$SMPROGRAMS\Tempvaro.lnk"
@@ -47,6 +62,7 @@ VIAddVersionKey /LANG=2052 "CompanyName" "${PUBLISHER}"
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
 !define MUI_ABORTWARNING
+!define MUI_PAGE_CUSTOMFUNCTION_LEAVE ConfirmFolder
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_PAGE_FINISH
@@ -54,8 +70,85 @@ VIAddVersionKey /LANG=2052 "CompanyName" "${PUBLISHER}"
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "SimpChinese"
 
+; $0 is 1 when $INSTDIR, made absolute, lies inside one of the machine's Program Files folders, else 0.
+Function InsideProgramFiles
+    System::Call 'kernel32::GetFullPathNameW(w "$INSTDIR", i ${NSIS_MAX_STRLEN}, w .r1, p 0) i .r0'
+    ${If} $0 = 0
+        Return
+    ${EndIf}
+    StrCpy $0 0
+    ; The 64-bit folder is the same as the other on 32-bit Windows.
+    ${ForEach} $2 1 2 + 1
+        ${If} $2 = 1
+            StrCpy $3 "$PROGRAMFILES32\"
+        ${Else}
+            StrCpy $3 "$PROGRAMFILES64\"
+        ${EndIf}
+        StrLen $4 $3
+        StrCpy $5 $1 $4
+        StrCpy $6 $1 "" $4
+        ; StrCmp ignores case, as the file system does.
+        ${If} $5 == $3
+        ${AndIf} $6 != ""
+            StrCpy $0 1
+        ${EndIf}
+    ${Next}
+FunctionEnd
+
+; Only Program Files keeps the folders above the program out of other users' hands, and only there does the
+; program's log-on start work. A silent setup installs elsewhere only when told to.
 Function .onInit
     SetShellVarContext all
+    ${If} ${Silent}
+        Call InsideProgramFiles
+        ${GetParameters} $1
+        ClearErrors
+        ${GetOptions} $1 "/ALLOWANYFOLDER" $2
+        ${If} $0 = 0
+        ${AndIf} ${Errors}
+            SetErrorLevel 2
+            Quit
+        ${EndIf}
+    ${EndIf}
+FunctionEnd
+
+Function ConfirmFolder
+    Call InsideProgramFiles
+    ${If} $0 = 0
+        MessageBox MB_YESNO|MB_ICONEXCLAMATION|MB_DEFBUTTON2 \
+            "所选文件夹不在 Program Files 中。$\r$\n$\r$\n装在这里，“开机自动运行”不能使用；能修改上级文件夹的用户还可能替换本程序，\
+            而它以管理员身份运行。$\r$\n$\r$\n仍要安装到这个文件夹吗？" IDYES +2
+        Abort
+    ${EndIf}
+FunctionEnd
+
+; Makes $INSTDIR, if new, with the folder's permissions from the start, then sets its owner and permissions, which
+; reach what is already in it. $0 is 0 on success.
+Function ProtectInstallFolder
+    StrCpy $0 1
+    System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "${FOLDER_SDDL}", \
+        i ${SDDL_REVISION_1}, *p .r1, p 0) i .r2'
+    ${If} $2 = 0
+        Return
+    ${EndIf}
+    ${GetParent} "$INSTDIR" $3
+    CreateDirectory $3
+    ; SECURITY_ATTRIBUTES, zeroed: its size, the descriptor one pointer in, no handle inheritance.
+    System::Alloc ${SECURITY_ATTRIBUTES_SIZE}
+    Pop $4
+    System::Call '*$4(i ${SECURITY_ATTRIBUTES_SIZE})'
+    IntOp $7 $4 + ${NSIS_PTR_SIZE}
+    System::Call '*$7(p r1)'
+    System::Call 'kernel32::CreateDirectoryW(w "$INSTDIR", p r4)'
+    System::Free $4
+    System::Call 'advapi32::GetSecurityDescriptorOwner(p r1, *p .r5, *i .r3) i .r2'
+    System::Call 'advapi32::GetSecurityDescriptorDacl(p r1, *i .r3, *p .r6, *i .r3) i .r3'
+    ${If} $2 <> 0
+    ${AndIf} $3 <> 0
+        System::Call 'advapi32::SetNamedSecurityInfoW(w "$INSTDIR", i ${SE_FILE_OBJECT}, \
+            i ${OWNER_AND_PROTECTED_DACL}, p r5, p 0, p r6, p 0) i .r0'
+    ${EndIf}
+    System::Call 'kernel32::LocalFree(p r1)'
 FunctionEnd
 
 Function un.onInit
@@ -78,10 +171,20 @@ Function MoveRunningProgramAside
 FunctionEnd
 
 Section
+    Call ProtectInstallFolder
+    ${If} $0 <> 0
+        RMDir "$INSTDIR"
+        SetErrorLevel 2
+        MessageBox MB_OK|MB_ICONSTOP "无法设置安装文件夹的权限，安装已取消。" /SD IDOK
+        Abort
+    ${EndIf}
     SetOutPath "$INSTDIR"
+    ; A file written over keeps its owner and permissions: the setup's files are made anew.
     Call MoveRunningProgramAside
+    Delete "$INSTDIR\${GUIDE}"
+    Delete "$INSTDIR\${UNINSTALLER}"
     File "${STAGE}/${PROGRAM}"
-    File "${STAGE}/README.txt"
+    File "/oname=${GUIDE}" "${STAGE}/README.txt"
     WriteUninstaller "$INSTDIR\${UNINSTALLER}"
     CreateShortcut "${SHORTCUT}" "$INSTDIR\${PROGRAM}"
 
@@ -106,8 +209,8 @@ SectionEnd
 !define VT_DISPATCH 9
 !define PROFILE_LIST_KEY "Software\Microsoft\Windows NT\CurrentVersion\ProfileList"
 
-; Deletes every task of the program in the Task Scheduler's root folder, whoever it belongs to: "Tempvaro-" and a
-; user's SID, or the single "Tempvaro" of earlier builds. Through the Task Scheduler 2.0 COM interfaces, by vtable
+; Deletes every task of the program in the Task Scheduler's root folder, whoever it belongs to: the prefix and a
+; user's SID, or the single task of the old name of earlier builds. Through the Task Scheduler 2.0 COM interfaces, by vtable
 ; index: QueryInterface 0, Release 2; ITaskService GetFolder 7, Connect 10; ITaskFolder GetTasks 14, DeleteTask 15;
 ; IRegisteredTaskCollection _NewEnum 9; IEnumVARIANT Next 3; IRegisteredTask Name 7. Connect takes four VARIANTs by
 ; value: 16 bytes each on the stack for x86, a pointer to a copy for x86-64.
@@ -135,7 +238,7 @@ Function un.DeleteLogonTasks
     ${EndIf}
 
     ; The names to delete go on the stack ($R1 counts them), and are deleted once the enumeration is over.
-    Push "Tempvaro"
+    Push "${OLD_TASK_NAME}"
     StrCpy $R1 1
     ; Every user who could have saved the setting has a profile, whose key is named by the user's SID.
     ${If} ${RunningX64}
@@ -145,7 +248,7 @@ Function un.DeleteLogonTasks
     ${Do}
         EnumRegKey $3 HKLM "${PROFILE_LIST_KEY}" $R2
         ${IfThen} $3 == "" ${|} ${ExitDo} ${|}
-        Push "Tempvaro-$3"
+        Push "${TASK_PREFIX}$3"
         IntOp $R1 $R1 + 1
         IntOp $R2 $R2 + 1
     ${Loop}
@@ -179,8 +282,9 @@ Function un.DeleteLogonTasks
             ${IfThen} $9 <> 0 ${|} ${Continue} ${|}
             System::Call 'kernel32::lstrcpynW(w .r3, p r6, i ${NSIS_MAX_STRLEN})'
             System::Call 'oleaut32::SysFreeString(p r6)'
-            StrCpy $5 $3 9
-            ${If} $5 == "Tempvaro-"
+            StrLen $5 "${TASK_PREFIX}"
+            StrCpy $5 $3 $5
+            ${If} $5 == "${TASK_PREFIX}"
                 Push $3
                 IntOp $R1 $R1 + 1
             ${EndIf}
@@ -212,7 +316,7 @@ Section Uninstall
     Call un.DeleteLogonTasks
     DeleteRegValue HKLM "${RUN_KEY}" "${PROGRAM}"
     Delete /REBOOTOK "$INSTDIR\${PROGRAM}"
-    Delete "$INSTDIR\README.txt"
+    Delete "$INSTDIR\${GUIDE}"
     Delete "$INSTDIR\NetTimeConfig.ini"
     Delete /REBOOTOK "$INSTDIR\Chronvik.exe"
     Delete "$INSTDIR\${UNINSTALLER}"

@@ -1,16 +1,16 @@
 // The DPI a window is shown at, and the system's sizes and fonts for it (the screen's before Windows 10 1607).
 #include "platform/window_dpi.h"
 
+#include "platform/system_library.h"
+
 namespace {
 
 typedef UINT(WINAPI *GetDpiForWindowFunction)(HWND);
 typedef int(WINAPI *GetSystemMetricsForDpiFunction)(int, UINT);
 typedef BOOL(WINAPI *SystemParametersInfoForDpiFunction)(UINT, UINT, PVOID, UINT, UINT);
 
-// Windows 10 1607 and later only, so looked up when called; user32 is always loaded.
-template <typename Function> Function UserFunction(const char *name) {
-    return reinterpret_cast<Function>(reinterpret_cast<void *>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
-}
+// The ...ForDpi functions and GetDpiForWindow are in user32 from Windows 10 1607 on only, so looked up when called.
+const wchar_t kUser32[] = L"user32.dll";
 
 UINT DeviceDpi(HWND window) {
     const HDC dc = GetDC(window);
@@ -22,14 +22,14 @@ UINT DeviceDpi(HWND window) {
 } // namespace
 
 UINT WindowDpi(HWND window) {
-    const GetDpiForWindowFunction forWindow = UserFunction<GetDpiForWindowFunction>("GetDpiForWindow");
+    const GetDpiForWindowFunction forWindow = SystemFunction<GetDpiForWindowFunction>(kUser32, "GetDpiForWindow");
     const UINT dpi = forWindow ? forWindow(window) : 0;
     return dpi != 0 ? dpi : DeviceDpi(window);
 }
 
 int SystemMetricForDpi(int index, UINT dpi) {
     const GetSystemMetricsForDpiFunction forDpi =
-        UserFunction<GetSystemMetricsForDpiFunction>("GetSystemMetricsForDpi");
+        SystemFunction<GetSystemMetricsForDpiFunction>(kUser32, "GetSystemMetricsForDpi");
     return forDpi ? forDpi(index, dpi) : GetSystemMetrics(index);
 }
 
@@ -37,7 +37,7 @@ HFONT CreateStatusFont(UINT dpi) {
     NONCLIENTMETRICSW metrics = {};
     metrics.cbSize = sizeof metrics;
     const SystemParametersInfoForDpiFunction forDpi =
-        UserFunction<SystemParametersInfoForDpiFunction>("SystemParametersInfoForDpi");
+        SystemFunction<SystemParametersInfoForDpiFunction>(kUser32, "SystemParametersInfoForDpi");
     if (forDpi) {
         if (!forDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi))
             return nullptr;

@@ -10,7 +10,8 @@
 # roots, plus TEMPVARO_TIMESTAMP_CAFILE when that names a file of further roots.
 # TEMPVARO_DIST sets the output folder (default dist/); TEMPVARO_SKIP_SETUP=1 leaves out the package set-up.
 # TEMPVARO_RELEASE_PRESET=windows-x64 makes the same release of the x86-64 build, for tests on machines that cannot
-# run 32-bit programs (its zip and setup are named win64 and x64).
+# run 32-bit programs: its zip and setup are named win64 and x64, it is written to dist-x64/ (unless TEMPVARO_DIST
+# says otherwise) and has no update site, whose program 32-bit Windows could not start.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,18 +20,17 @@ if [ $# -ne 1 ] || [ ! -f "$1" ]; then
     exit 2
 fi
 certificate=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
-dist=$(realpath -m "${TEMPVARO_DIST:-dist}")
-[ -n "${TEMPVARO_SKIP_SETUP:-}" ] || scripts/setup.sh
-
 preset=${TEMPVARO_RELEASE_PRESET:-windows-x86}
 case $preset in
-windows-x86) zip_platform=win32 suffix= nsis_target= ;;
-windows-x64) zip_platform=win64 suffix=x64- nsis_target=amd64-unicode ;;
+windows-x86) zip_platform=win32 suffix= nsis_target= default_dist=dist ;;
+windows-x64) zip_platform=win64 suffix=x64- nsis_target=amd64-unicode default_dist=dist-x64 ;;
 *)
     echo "release: TEMPVARO_RELEASE_PRESET is windows-x86 or windows-x64, not $preset" >&2
     exit 2
     ;;
 esac
+dist=$(realpath -m "${TEMPVARO_DIST:-$default_dist}")
+[ -n "${TEMPVARO_SKIP_SETUP:-}" ] || scripts/setup.sh
 build=build/$preset
 cmake --preset "$preset" -UTEMPVARO_VERSION >/dev/null
 cmake --build --preset "$preset" -j"$(nproc)" --target Tempvaro >/dev/null
@@ -46,7 +46,8 @@ refuse() {
     exit 1
 }
 export TEMPVARO_SIGN_CERT=$certificate
-# The commit's time as the signing time: the same commit signs to the same bytes.
+# The commit's time as the signing time: the same commit signs to the same bytes, unless a time stamp is asked for,
+# which holds the time the authority saw.
 TEMPVARO_SIGN_TIME=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || date +%s)}
 export TEMPVARO_SIGN_TIME
 signed=$work/Tempvaro.exe
@@ -70,16 +71,22 @@ makensis -V2 -INPUTCHARSET UTF8 -DVERSION="$version" -DPUBLISHER="$publisher" -D
 scripts/sign_program.sh "$work/$setup_name" || refuse "the signed setup does not verify"
 
 rm -rf "$dist"
-mkdir -p "$dist/update-site/soft/Chronvik"
+mkdir -p "$dist"
 zip_name=Tempvaro-$version-$zip_platform.zip
 cp "$work/$setup_name" "$dist/$setup_name"
 (cd "$work/zip" && TZ=UTC zip -X -q "$dist/$zip_name" Tempvaro.exe README.txt)
+summed=("$zip_name" "$setup_name")
 
 # The update flow asks for /soft/Chronvik/Chronvik.asp?id=711 and /soft/Chronvik/Chronvik.exe; a static server
 # ignores the query and serves the version page file as it stands.
-printf 'zq%02d' "$build_number" >"$dist/update-site/soft/Chronvik/Chronvik.asp"
-cp "$signed" "$dist/update-site/soft/Chronvik/Chronvik.exe"
-(cd "$dist" && sha256sum "$zip_name" "$setup_name" update-site/soft/Chronvik/Chronvik.exe >SHA256SUMS)
+if [ "$preset" = windows-x86 ]; then
+    site=update-site/soft/Chronvik
+    mkdir -p "$dist/$site"
+    printf 'zq%02d' "$build_number" >"$dist/$site/Chronvik.asp"
+    cp "$signed" "$dist/$site/Chronvik.exe"
+    summed+=("$site/Chronvik.exe")
+fi
+(cd "$dist" && sha256sum "${summed[@]}" >SHA256SUMS)
 for file in "$dist/$zip_name" "$dist/$setup_name"; do
     echo "release: $file ($(stat -c %s "$file") bytes)"
 done

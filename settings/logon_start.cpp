@@ -11,17 +11,17 @@
 #include "settings/logon_task_xml.h"
 #include "settings/program_guard.h"
 
-const wchar_t kOldTaskName[] = L"Tempvaro";
-
 namespace {
+
+// Earlier builds registered one task of a fixed name; each user's task now is named by this prefix and the user's SID.
+const wchar_t kOldTaskName[] = L"Tempvaro";
+const wchar_t kTaskNamePrefix[] = L"Tempvaro-";
 
 const wchar_t kRootFolder[] = L"\\";
 const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 // A SID's text is at most 184 characters; the task's name adds the readable part before it.
 const DWORD kSidSize = 192;
 const size_t kTaskNameSize = kSidSize + 16;
-// A domain name, a backslash and a user name, each at their longest.
-const DWORD kUserNameSize = 2 * 256 + 1;
 
 bool IsMissing(HRESULT result) {
     return result == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) || result == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
@@ -64,12 +64,11 @@ private:
 
 // The running user's own task: a second user's save neither replaces nor removes the first user's.
 bool LogonTaskName(wchar_t (&name)[kTaskNameSize], wchar_t (&sid)[kSidSize]) {
-    const size_t prefix = wcslen(kOldTaskName);
-    if (!CurrentUserSid(sid, kSidSize) || prefix + 1 + wcslen(sid) >= kTaskNameSize)
+    const size_t prefix = wcslen(kTaskNamePrefix);
+    if (!CurrentUserSid(sid, kSidSize) || prefix + wcslen(sid) >= kTaskNameSize)
         return false;
-    wcscpy(name, kOldTaskName);
-    name[prefix] = L'-';
-    wcscpy(name + prefix + 1, sid);
+    wcscpy(name, kTaskNamePrefix);
+    wcscpy(name + prefix, sid);
     return true;
 }
 
@@ -92,17 +91,49 @@ bool DeleteNamedTask(const TaskLibrary &library, BSTR name) {
     return SUCCEEDED(result) || IsMissing(result);
 }
 
-// An earlier build registered one task under a fixed name for whoever saved last. The running user's is removed;
-// another user's, or one whose user cannot be read, is not ours to touch.
-bool RemoveOldNamedTask(const TaskLibrary &library, const wchar_t *sid) {
-    const ComString name(kOldTaskName);
-    if (name.Get() == nullptr)
-        return false;
+// Whether the task starts exactly one program, and one that the guard would let a task start now. An earlier build
+// registered the path as the program was started, and only checked that its user could not change it.
+bool StartsGuardedProgram(IRegisteredTask *task) {
+    ComRef<ITaskDefinition> definition;
+    ComRef<IActionCollection> actions;
+    ComRef<IAction> action;
+    ComRef<IExecAction> exec;
+    ComString path(nullptr);
+    LONG count = 0;
+    return SUCCEEDED(task->get_Definition(definition.Out())) && SUCCEEDED(definition->get_Actions(actions.Out())) &&
+           SUCCEEDED(actions->get_Count(&count)) && count == 1 && SUCCEEDED(actions->get_Item(1, action.Out())) &&
+           SUCCEEDED(action->QueryInterface(IID_IExecAction, exec.OutVoid())) &&
+           SUCCEEDED(exec->get_Path(path.Out())) && path.Get() != nullptr && TaskProgramIsGuarded(path.Get());
+}
+
+// What to do with the running user's task of one name.
+enum class TaskRemoval { kAlways, kWhenRefused };
+
+// Removes the running user's task of `name`, always or only when the guard refuses its program; `kept` is set when it
+// stays. A task of the per-user name is the user's by its name; one of the old name only when it runs as the user,
+// so another user's, or one whose user cannot be read, is not ours to touch. False when the library could not say or
+// the task could not be deleted.
+bool RemoveOwnTask(const TaskLibrary &library, const wchar_t *name, const wchar_t *sid, TaskRemoval removal,
+                   bool &kept) {
+    const ComString text(name);
     ComRef<IRegisteredTask> task;
-    const HRESULT found = library->GetTask(name.Get(), task.Out());
+    if (text.Get() == nullptr)
+        return false;
+    const HRESULT found = library->GetTask(text.Get(), task.Out());
     if (FAILED(found))
         return IsMissing(found);
-    return !RunsAsCurrentUser(task.Get(), sid) || DeleteNamedTask(library, name.Get());
+    if (wcscmp(name, kOldTaskName) == 0 && !RunsAsCurrentUser(task.Get(), sid))
+        return true;
+    if (removal == TaskRemoval::kWhenRefused && StartsGuardedProgram(task.Get())) {
+        kept = true;
+        return true;
+    }
+    return DeleteNamedTask(library, text.Get());
+}
+
+bool RemoveOldNamedTask(const TaskLibrary &library, const wchar_t *sid) {
+    bool kept = false;
+    return RemoveOwnTask(library, kOldTaskName, sid, TaskRemoval::kAlways, kept);
 }
 
 // An earlier build started the program from the Run key, which Windows does not do for a program that asks for
@@ -142,6 +173,16 @@ bool RemoveLogonTask() {
     if (!library.Connect() || name.Get() == nullptr)
         return false;
     return DeleteNamedTask(library, name.Get()) && RemoveOldNamedTask(library, sid);
+}
+
+bool RemoveRefusedLogonTasks(bool &registered) {
+    wchar_t taskName[kTaskNameSize] = {};
+    wchar_t sid[kSidSize] = {};
+    TaskLibrary library;
+    registered = false;
+    return LogonTaskName(taskName, sid) && library.Connect() &&
+           RemoveOwnTask(library, taskName, sid, TaskRemoval::kWhenRefused, registered) &&
+           RemoveOwnTask(library, kOldTaskName, sid, TaskRemoval::kWhenRefused, registered);
 }
 
 int SetAutoRun(int mode) {

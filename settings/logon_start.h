@@ -12,5 +12,7 @@ int SetAutoRun(int mode);
 bool RegisterLogonTask(const wchar_t *programPath);
 bool RemoveLogonTask();
 
-// The fixed name earlier builds gave the task, and the start of every task's name now.
-extern const wchar_t kOldTaskName[];
+// Removes the running user's tasks, under either name, whose program the guard would refuse now (see
+// program_guard.h), or whose program cannot be read. False when the library could not be read or a task not deleted;
+// otherwise `registered` says whether one of the user's tasks remains.
+bool RemoveRefusedLogonTasks(bool &registered);

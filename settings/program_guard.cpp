@@ -12,18 +12,16 @@
 namespace {
 
 // For a folder, writing and appending data are adding files and subfolders.
-const DWORD kChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER;
+const DWORD kChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER |
+                            GENERIC_WRITE | GENERIC_ALL;
 const SECURITY_INFORMATION kDescriptorParts =
     OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
 // Far more than the descriptor of any ordinary file or folder; a larger one is treated as changeable.
 const DWORD kDescriptorSize = 8192;
-// Room for the privileges that AccessCheck reports having used; a limited token holds only a few.
-const DWORD kReportedPrivileges = 8;
 // A final path begins with \\?\ (or \\?\UNC\); a longer one than this is refused.
 const DWORD kFinalPathSize = kPathSize + 16;
-// A domain name, a backslash and a user name, each at their longest.
-const DWORD kNameSize = 256;
-const DWORD kUserNameSize = 2 * kNameSize + 1;
+// A user or a domain name at its longest: half of "domain\name".
+const DWORD kNameSize = (kUserNameSize - 1) / 2;
 const wchar_t kLongPathPrefix[] = L"\\\\?\\";
 
 union ProcessUser {
@@ -38,9 +36,32 @@ bool ReadProcessUser(ProcessUser &user) {
            GetTokenInformation(token.Get(), TokenUser, &user, sizeof user, &size);
 }
 
-bool Unchangeable(HANDLE token, const wchar_t *path, DescriptorReader read) {
+// TrustedInstaller's service SID, S-1-5-80- and the hash of its name: the same on every Windows.
+const struct {
+    BYTE revision;
+    BYTE subAuthorityCount;
+    SID_IDENTIFIER_AUTHORITY authority;
+    DWORD subAuthority[6];
+} kTrustedInstaller = {SID_REVISION,
+                       6,
+                       SECURITY_NT_AUTHORITY,
+                       {SECURITY_SERVICE_ID_BASE_RID, 956008885, 3418522649, 1831038044, 1853292631, 2271478464}};
+
+bool IsAdministrative(PSID sid) {
+    return IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
+           EqualSid(sid, const_cast<void *>(static_cast<const void *>(&kTrustedInstaller)));
+}
+
+// CREATOR OWNER on an inherit-only ACE gives rights only to whoever creates something inside, on that.
+bool MayGrantChange(const ACCESS_ALLOWED_ACE &ace) {
+    const PSID sid = const_cast<DWORD *>(&ace.SidStart);
+    return (ace.Mask & kChangeRights) == 0 || IsAdministrative(sid) ||
+           ((ace.Header.AceFlags & INHERIT_ONLY_ACE) != 0 && IsWellKnownSid(sid, WinCreatorOwnerSid));
+}
+
+bool Unchangeable(const wchar_t *path, DescriptorReader read) {
     alignas(void *) BYTE descriptor[kDescriptorSize];
-    return read(path, descriptor, kDescriptorSize) && !TokenMayChange(token, descriptor);
+    return read(path, descriptor, kDescriptorSize) && OnlyAdministratorsMayChange(descriptor);
 }
 
 bool ReadFileDescriptor(const wchar_t *path, PSECURITY_DESCRIPTOR descriptor, DWORD size) {
@@ -115,55 +136,58 @@ bool SessionUserName(wchar_t *userName, DWORD size) {
     return joined;
 }
 
+// The program's final path and the Program Files folders, read from the system; the users are left unknown.
+class SystemPlace {
+public:
+    bool Read(const wchar_t *programPath) {
+        const KNOWNFOLDERID *const ids[kProgramFilesFolders] = {&FOLDERID_ProgramFiles, &FOLDERID_ProgramFilesX86,
+                                                                &FOLDERID_ProgramFilesX64};
+        if (!FinalPath(programPath, 0, final_))
+            return false;
+        place_.finalPath = final_;
+        place_.onFixedDrive = OnFixedDrive(final_);
+        for (int i = 0; i < kProgramFilesFolders; ++i) {
+            if (ProgramFilesFolder(*ids[i], programFiles_[i]))
+                place_.programFiles[i] = programFiles_[i];
+        }
+        return true;
+    }
+    const ProgramPlace &Place() const { return place_; }
+
+private:
+    wchar_t final_[kFinalPathSize] = {};
+    wchar_t programFiles_[kProgramFilesFolders][kFinalPathSize] = {};
+    ProgramPlace place_ = {};
+};
+
 } // namespace
 
-HANDLE LimitedToken(HANDLE token) {
-    // Under UAC the user's programs run with the linked token; without it, with this one.
-    OwnedHandle linked;
-    TOKEN_ELEVATION_TYPE elevation = TokenElevationTypeDefault;
-    DWORD size = 0;
-    if (GetTokenInformation(token, TokenElevationType, &elevation, sizeof elevation, &size) &&
-        elevation == TokenElevationTypeFull) {
-        TOKEN_LINKED_TOKEN info = {};
-        if (!GetTokenInformation(token, TokenLinkedToken, &info, sizeof info, &size))
-            return nullptr;
-        *linked.Out() = info.LinkedToken;
+bool OnlyAdministratorsMayChange(PSECURITY_DESCRIPTOR descriptor) {
+    PSID owner = nullptr;
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    ACL *dacl = nullptr;
+    // No DACL at all lets everyone do anything.
+    if (!IsValidSecurityDescriptor(descriptor) || !GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) ||
+        owner == nullptr || !IsAdministrative(owner) ||
+        !GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present || dacl == nullptr)
+        return false;
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        void *ace = nullptr;
+        if (!GetAce(dacl, i, &ace))
+            return false;
+        // A deny takes nothing away from the question; any other kind of ACE, conditional or object, is not read
+        // here and so is not trusted.
+        const BYTE type = static_cast<ACE_HEADER *>(ace)->AceType;
+        if (type != ACCESS_DENIED_ACE_TYPE &&
+            (type != ACCESS_ALLOWED_ACE_TYPE || !MayGrantChange(*static_cast<ACCESS_ALLOWED_ACE *>(ace))))
+            return false;
     }
-    // Administrators only able to deny, and no administrator's privileges: so a standard user's token is. Windows'
-    // linked token is so already and is taken as it is if it cannot be restricted; Wine's keeps Administrators.
-    alignas(void *) BYTE administrators[SECURITY_MAX_SID_SIZE];
-    DWORD sidSize = sizeof administrators;
-    SID_AND_ATTRIBUTES disable = {administrators, 0};
-    HANDLE restricted = nullptr;
-    if (CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sidSize) &&
-        CreateRestrictedToken(linked.Get() != nullptr ? linked.Get() : token, DISABLE_MAX_PRIVILEGE, 1, &disable, 0,
-                              nullptr, 0, nullptr, &restricted))
-        return restricted;
-    return linked.Release();
+    return true;
 }
 
-bool TokenMayChange(HANDLE token, PSECURITY_DESCRIPTOR descriptor) {
-    // AccessCheck takes an impersonation token only.
-    OwnedHandle identification;
-    if (!DuplicateToken(token, SecurityIdentification, identification.Out()))
-        return true;
-    GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
-    union {
-        PRIVILEGE_SET set;
-        BYTE room[sizeof(PRIVILEGE_SET) + kReportedPrivileges * sizeof(LUID_AND_ATTRIBUTES)];
-    } privileges;
-    DWORD privilegesSize = sizeof privileges;
-    DWORD granted = 0;
-    BOOL allowed = FALSE;
-    if (!AccessCheck(descriptor, identification.Get(), MAXIMUM_ALLOWED, &mapping, &privileges.set, &privilegesSize,
-                     &granted, &allowed))
-        return true;
-    return allowed && (granted & kChangeRights) != 0;
-}
-
-bool MayStartAtLogOn(HANDLE token, const ProgramPlace &place, DescriptorReader read) {
-    if (!place.onFixedDrive || place.processUser == nullptr || place.sessionUser == nullptr ||
-        CompareStringOrdinal(place.processUser, -1, place.sessionUser, -1, TRUE) != CSTR_EQUAL)
+bool PlaceIsGuarded(const ProgramPlace &place, DescriptorReader read) {
+    if (!place.onFixedDrive)
         return false;
     size_t rootLength = 0;
     for (const wchar_t *folder : place.programFiles) {
@@ -179,7 +203,7 @@ bool MayStartAtLogOn(HANDLE token, const ProgramPlace &place, DescriptorReader r
     for (size_t end = rootLength;;) {
         const wchar_t kept = path[end];
         path[end] = L'\0';
-        if (!Unchangeable(token, path, read))
+        if (!Unchangeable(path, read))
             return false;
         path[end] = kept;
         if (kept == L'\0')
@@ -189,34 +213,32 @@ bool MayStartAtLogOn(HANDLE token, const ProgramPlace &place, DescriptorReader r
     }
 }
 
+bool MayStartAtLogOn(const ProgramPlace &place, DescriptorReader read) {
+    return place.processUser != nullptr && place.sessionUser != nullptr &&
+           CompareStringOrdinal(place.processUser, -1, place.sessionUser, -1, TRUE) == CSTR_EQUAL &&
+           PlaceIsGuarded(place, read);
+}
+
 bool ProgramMayStartAtLogOn(const wchar_t *programPath, wchar_t *taskPath, size_t size) {
-    wchar_t final[kFinalPathSize] = {};
-    wchar_t programFiles[kProgramFilesFolders][kFinalPathSize] = {};
-    const KNOWNFOLDERID *const ids[kProgramFilesFolders] = {&FOLDERID_ProgramFiles, &FOLDERID_ProgramFilesX86,
-                                                            &FOLDERID_ProgramFilesX64};
+    SystemPlace system;
     wchar_t processUser[kUserNameSize] = {};
     wchar_t sessionUser[kUserNameSize] = {};
-    ProgramPlace place = {};
-    if (!FinalPath(programPath, 0, final))
+    if (!system.Read(programPath))
         return false;
-    place.finalPath = final;
-    place.onFixedDrive = OnFixedDrive(final);
-    for (int i = 0; i < kProgramFilesFolders; ++i) {
-        if (ProgramFilesFolder(*ids[i], programFiles[i]))
-            place.programFiles[i] = programFiles[i];
-    }
+    ProgramPlace place = system.Place();
     place.processUser = CurrentUserName(processUser, kUserNameSize) ? processUser : nullptr;
     place.sessionUser = SessionUserName(sessionUser, kUserNameSize) ? sessionUser : nullptr;
-    OwnedHandle process;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, process.Out()))
-        return false;
-    const OwnedHandle limited(LimitedToken(process.Get()));
     // On a fixed drive the final path is \\?\ and a drive path.
-    const wchar_t *drivePath = final + wcslen(kLongPathPrefix);
-    if (!limited.IsOpen() || !MayStartAtLogOn(limited.Get(), place, ReadFileDescriptor) || wcslen(drivePath) >= size)
+    const wchar_t *drivePath = place.finalPath + wcslen(kLongPathPrefix);
+    if (!MayStartAtLogOn(place, ReadFileDescriptor) || wcslen(drivePath) >= size)
         return false;
     wcscpy(taskPath, drivePath);
     return true;
+}
+
+bool TaskProgramIsGuarded(const wchar_t *programPath) {
+    SystemPlace system;
+    return system.Read(programPath) && PlaceIsGuarded(system.Place(), ReadFileDescriptor);
 }
 
 bool CurrentUserName(wchar_t *userName, DWORD size) {

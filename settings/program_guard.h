@@ -6,15 +6,12 @@
 // A task that starts a file elevated and without a prompt would hand administrator rights to any program of a user
 // that could replace that file, or any folder above it, so the log-on start is registered only for a program inside
 // a Program Files folder on a local fixed drive, which neither the file nor any folder from Program Files down can be
-// changed by the user's own programs, and only when that user is the one logged on to the session.
+// changed by anyone but administrators, and only when the user it runs as is the one logged on to the session.
 
-// The token the user's own programs run with: under UAC the linked limited token, otherwise the given token; in
-// either, Administrators can only deny. Null when it cannot be made; the caller closes it.
-HANDLE LimitedToken(HANDLE token);
-
-// True when `token` may write, append to, delete, re-permission or take over the object that `descriptor` guards
-// (for a folder: add files or subfolders, delete its children or itself), or when that cannot be decided.
-bool TokenMayChange(HANDLE token, PSECURITY_DESCRIPTOR descriptor);
+// True when only SYSTEM, Administrators and TrustedInstaller may change what `descriptor` guards: one of them owns
+// it, and every ACE that allows writing, appending, deleting, deleting a child, re-permissioning or taking over names
+// one of them, or CREATOR OWNER on an ACE that only passes on to what is made inside.
+bool OnlyAdministratorsMayChange(PSECURITY_DESCRIPTOR descriptor);
 
 // Program Files, Program Files (x86) and the 64-bit Program Files.
 const int kProgramFilesFolders = 3;
@@ -34,14 +31,23 @@ struct ProgramPlace {
 // Reads the descriptor that guards a file or folder into `size` bytes; false when it cannot.
 typedef bool (*DescriptorReader)(const wchar_t *path, PSECURITY_DESCRIPTOR descriptor, DWORD size);
 
-// True when the program lies on a fixed drive below a Program Files folder, the session's user is the program's, and
-// `token` may change neither the file nor any folder from that Program Files folder down to it.
-bool MayStartAtLogOn(HANDLE token, const ProgramPlace &place, DescriptorReader read);
+// True when the program lies on a fixed drive below a Program Files folder and only administrators may change the file
+// and every folder from that Program Files folder down to it.
+bool PlaceIsGuarded(const ProgramPlace &place, DescriptorReader read);
+
+// PlaceIsGuarded, and the session's user is the one the program runs as.
+bool MayStartAtLogOn(const ProgramPlace &place, DescriptorReader read);
 
 // The same for the running program at `programPath`, with everything read from the system; false when anything
 // cannot be read. On success `taskPath` holds the path the task must start: the final one, as a plain drive path, so
 // that no link or junction that the user could later point elsewhere lies on the way.
 bool ProgramMayStartAtLogOn(const wchar_t *programPath, wchar_t *taskPath, size_t size);
+
+// Whether the program that a task already registered starts is one PlaceIsGuarded allows, read from the system.
+bool TaskProgramIsGuarded(const wchar_t *programPath);
+
+// A domain name, a backslash and a user name, each at their longest.
+const DWORD kUserNameSize = 2 * 256 + 1;
 
 // The running user as "domain\name"; false when it cannot be found or does not fit.
 bool CurrentUserName(wchar_t *userName, DWORD size);

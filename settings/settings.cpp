@@ -24,6 +24,17 @@ const int kTimeServerKeyCount = 3;
 const wchar_t *const kTimeServerKeys[kTimeServerKeyCount] = {L"TimeServer1", L"TimeServer2", L"TimeServer3"};
 // Read for a missing key: neither on nor off, so the box stays as the template made it.
 const int kMissing = 3;
+// The log-on start is changed, and AutoRun written to match, by one thread at a time: a save and the clean-up at
+// start may meet.
+SRWLOCK g_logonStartLock = SRWLOCK_INIT;
+
+class LogonStartLock {
+public:
+    LogonStartLock() { AcquireSRWLockExclusive(&g_logonStartLock); }
+    LogonStartLock(const LogonStartLock &) = delete;
+    LogonStartLock &operator=(const LogonStartLock &) = delete;
+    ~LogonStartLock() { ReleaseSRWLockExclusive(&g_logonStartLock); }
+};
 
 // The settings file, bound to its path beside the program.
 class SettingsFile {
@@ -50,6 +61,13 @@ private:
     bool located_;
 };
 
+// Removes the user's tasks that the guard refuses and, when none of the user's remains, saves AutoRun as 0.
+void DropRefusedTasks(const SettingsFile &file) {
+    bool registered = true;
+    if (RemoveRefusedLogonTasks(registered) && !registered)
+        file.Write(kAutoRunKey, false);
+}
+
 } // namespace
 
 SavedChoices ReadSettings() {
@@ -62,13 +80,22 @@ SavedChoices ReadSettings() {
 
 bool WriteSettings(bool autoRun, bool autoSetTime, bool minimized) {
     const SettingsFile file;
-    // AutoRun keeps its old value when the log-on start could not be changed, so the box keeps telling the truth.
+    const LogonStartLock lock;
+    // AutoRun keeps its old value when the log-on start could not be changed, so the box keeps telling the truth; a
+    // refused save also takes away an earlier task that would not be registered now.
     bool saved = SetAutoRun(autoRun ? 1 : 0) == 1;
     if (saved)
         saved = file.Write(kAutoRunKey, autoRun);
+    else
+        DropRefusedTasks(file);
     saved = file.Write(kAutoSetTimeKey, autoSetTime) && saved;
     saved = file.Write(kMinimizedKey, minimized) && saved;
     return saved;
+}
+
+void DropRefusedLogonStart() {
+    const LogonStartLock lock;
+    DropRefusedTasks(SettingsFile());
 }
 
 void ReadTimeServerSetting(int server, char *name, size_t size) {

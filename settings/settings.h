@@ -19,6 +19,10 @@ SavedChoices ReadSettings();
 // written is written even so, but AutoRun keeps its old value when the log-on start could not be changed.
 bool WriteSettings(bool autoRun, bool autoSetTime, bool minimized);
 
+// Removes the user's log-on tasks whose program the guard refuses now, and saves AutoRun as 0 when none remains; for
+// the start, when AutoRun says 1. Takes as long as the Task Scheduler does, so not on the window's thread.
+void DropRefusedLogonStart();
+
 // The name the user gave time server 1, 2 or 3 (key TimeServer1, 2 or 3) into name, which holds size bytes; empty
 // when the key is missing, too long, or holds anything but ASCII. Whether it is a host name is the caller's check.
 void ReadTimeServerSetting(int server, char *name, size_t size);

@@ -8,7 +8,7 @@ import struct
 import sys
 import zlib
 
-SIZES = (16, 20, 24, 32, 40, 48)
+SIZES = (16, 20, 24, 32, 40, 48, 64)
 # The standard 16-colour palette, as red, green, blue.
 PALETTE = [
     (0, 0, 0), (128, 0, 0), (0, 128, 0), (128, 128, 0), (0, 0, 128), (128, 0, 128), (0, 128, 128), (192, 192, 192),

@@ -22,7 +22,7 @@ SET_DONE = "成功更新本机时间"
 SET_ACCURATE = "时间准确"
 SET_FAILED = "更新本机时间失败!"
 
-IDC_AUTORUN = 1011
+IDC_MINIMIZED = 1012
 IDC_SAVE = 1013
 NOTICE_TITLE = "提示"
 SAVED = "保存设置完成"
@@ -327,9 +327,9 @@ class SplitByteFileNameTest(TempvaroTestCase):
         self.addCleanup(shutil.rmtree, first_dir, ignore_errors=True)
         # Under a split name the file would be looked for in a directory named after half a character.
         with open(os.path.join(first_dir, "NetTimeConfig.ini"), "wb") as settings:
-            settings.write(b"[Config]\r\nAutoRun=1\r\n")
+            settings.write(b"[Config]\r\nAutoXiao=1\r\n")
         first = self.launch(workdir=first_dir, name=SPLIT_NAMES[0])
-        self.assertEqual(first.check_states()[IDC_AUTORUN], 1)
+        self.assertEqual(first.check_states()[IDC_MINIMIZED], 1)
 
         # Another name that shares the bytes after the split runs beside it: the mutex is named after the whole name.
         second = harness.Program(display, name=SPLIT_NAMES[1])

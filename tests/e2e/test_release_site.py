@@ -8,6 +8,7 @@ import shutil
 import subprocess
 import tempfile
 import unittest
+import zipfile
 from unittest import mock
 
 from . import harness, real_servers
@@ -57,13 +58,18 @@ class Release:
         try:
             run_release(bundle, self.dist, TEMPVARO_TIMESTAMP_URL=authority.url,
                         TEMPVARO_TIMESTAMP_CAFILE=str(authority.certificate)).check_returncode()
-            self.time_stamp = time_stamp_report(self.dist / "update-site" / SITE_FOLDER / "Chronvik.exe",
-                                                certificate, authority.certificate)
+            self.setup = next(self.dist.glob("*setup.exe"))
+            self.time_stamp = time_stamp_report(self.setup, certificate, authority.certificate)
         finally:
             authority.stop()
-        self.setup = next(self.dist.glob("*setup.exe"))
-        self.site = self.dist / "update-site"
+        # The x86-64 release publishes no update site; its signed program is served as the site would serve it.
+        self.site = self.dist / "update-site" if X86 else self.directory / "update-site"
         self.published = self.site / SITE_FOLDER / "Chronvik.exe"
+        if not X86:
+            self.published.parent.mkdir(parents=True)
+            with zipfile.ZipFile(next(self.dist.glob("*.zip"))) as archive:
+                self.published.write_bytes(archive.read("Tempvaro.exe"))
+            (self.site / SITE_FOLDER / "Chronvik.asp").write_text("zq31")
         self.older = self.directory / "Tempvaro.exe"
         build = self.directory / "older-build"
         subprocess.run(["cmake", "-S", str(harness.ROOT), "-B", str(build),
@@ -99,6 +105,7 @@ class PublishedReleaseTest(unittest.TestCase):
         self.downloaded = self.program.workdir / "Chronvik.exe"
 
     def test_the_published_build_is_fetched_whole_and_started_on_yes(self):
+        self.assertEqual((release.dist / "update-site").exists(), X86, "only the 32-bit release has an update site")
         self.assertIn("Timestamp Server Signature verification: ok", release.time_stamp)
         self.assertEqual(self.downloaded.read_bytes(), release.published.read_bytes())
         self.assertEqual(self.site.requests(), [f"GET /{SITE_FOLDER}/Chronvik.asp?id=711 HTTP/1.1",
@@ -142,17 +149,23 @@ class RefusedReleaseTest(unittest.TestCase):
         self.assertFalse((directory / "dist").exists())
 
 
-def wine(*command):
+def wine(*command, **environment):
     """Runs a Windows program on the display (a session's first process sets it for all); returns code and output."""
     with tempfile.TemporaryFile() as out:
         code = subprocess.run([harness.WINE, *map(str, command)], stdout=out, stderr=out, timeout=120,
-                              env=dict(os.environ, DISPLAY=display.name)).returncode
+                              env=dict(os.environ, DISPLAY=display.name, **environment)).returncode
         return code, out.seek(0) or out.read().decode("utf-8", "replace")
+
+
+# The install folder's owner and permissions: Administrators', full control for SYSTEM, Administrators and
+# TrustedInstaller, read and run for Users, nothing inherited.
+FOLDER_SDDL = ("O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"
+               "(A;OICI;FA;;;S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464)(A;OICI;0x1200a9;;;BU)")
 
 
 class InstallerTest(unittest.TestCase):
 
-    def test_the_setup_installs_replaces_a_running_copy_and_uninstalls_what_the_program_made(self):
+    def test_the_setup_installs_replaces_a_running_copy_uninstalls_what_it_made_and_asks_before_other_folders(self):
         prefix = pathlib.Path(self.enterContext(tempfile.TemporaryDirectory(prefix="tempvaro-prefix-")))
         self.enterContext(mock.patch.dict(os.environ, WINEPREFIX=str(prefix), TEMPVARO_WINEPREFIX=str(prefix)))
         self.addCleanup(subprocess.run, [os.environ["WINESERVER"], "-k"])
@@ -184,3 +197,25 @@ class InstallerTest(unittest.TestCase):
         self.assertFalse(folder.exists() or shortcut.exists())
         self.assertNotEqual(wine("reg", "query", uninstall, view)[0], 0)
         self.assertEqual([t.name for t in (prefix / "drive_c/windows/system32/tasks").glob("Tempvaro*")], ["Tempvarox"])
+
+        # Outside Program Files a silent setup needs its switch, or changes nothing. Wine keeps no permissions set on
+        # a folder, so the call that sets them is read from Wine's trace, and that it succeeded from the exit code.
+        tools = prefix / "drive_c" / "Tools"
+        tools.mkdir()
+        (tools / "README.txt").write_text("someone else's")
+        self.assertNotEqual(wine(release.setup, "/S", r"/D=C:\Tools")[0], 0)
+        self.assertEqual([path.name for path in tools.iterdir()], ["README.txt"])
+        self.assertNotEqual(wine("reg", "query", uninstall, view)[0], 0)
+        code, trace = wine(release.setup, "/S", "/ALLOWANYFOLDER", r"/D=C:\Tools",
+                           WINEDEBUG="trace+advapi,trace+security")
+        self.assertEqual(code, 0)
+        self.assertIn(f'ConvertStringSecurityDescriptorToSecurityDescriptorW L"{FOLDER_SDDL}", 1,', trace)
+        # Owner and protected DACL (0x80000005), both taken from that descriptor.
+        self.assertRegex(trace,
+                         r'SetNamedSecurityInfoW L"C:\\\\Tools" 1 -2147483643 0*[1-9a-f]\w* 0+ 0*[1-9a-f]\w* 0+\n')
+        self.assertEqual(sorted(path.name for path in tools.iterdir()),
+                         ["README.txt", "Tempvaro 使用说明.txt", "Tempvaro.exe", "uninst.exe"])
+        self.assertEqual(wine(tools / "uninst.exe", "/S")[0], 0)
+        subprocess.run([os.environ["WINESERVER"], "-w"], timeout=60)
+        self.assertEqual([path.name for path in tools.iterdir()], ["README.txt"])
+        self.assertEqual((tools / "README.txt").read_text(), "someone else's")

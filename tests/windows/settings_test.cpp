@@ -157,6 +157,10 @@ TEST_F(SettingsTest, OnesTickTheBoxesAndMinimise) {
     EXPECT_TRUE(Ticked(IDC_AUTORUN));
     EXPECT_TRUE(Ticked(IDC_AUTOSYNC));
     EXPECT_TRUE(Ticked(IDC_MINIMIZED));
+    // AutoRun=1 has the start's clean-up save AutoRun=0 beside the program, on its own thread: waited for, so that it
+    // does not write into the next test's file.
+    for (int i = 0; i < 200 && ReadFileText(SettingsPath()).find("AutoRun=0") == std::string::npos; ++i)
+        Sleep(50);
 }
 
 TEST_F(SettingsTest, ZerosUntickAndOtherValuesLeaveTheBoxAlone) {
@@ -219,27 +223,25 @@ TEST_F(SettingsTest, TheTaskIsReplacedAndUntickingRemovesItAndAnOldRunValue) {
     EXPECT_EQ(SetAutoRun(0), 1);
 }
 
-TEST_F(SettingsTest, ARefusedLogOnStartKeepsAutoRunAndWritesTheRest) {
-    // The tests run from a folder that the Wine user owns, which its limited token may change.
+TEST_F(SettingsTest, ARefusedLogOnStartWritesTheRestAndRemovesAnOlderTaskForARefusedProgram) {
+    // The tests run from a folder that the Wine user owns; Wine shows no folder as only administrators'.
     WriteFileText(SettingsPath(), "[Config]\r\nAutoRun=0\r\n");
     Tick(IDC_AUTORUN, true);
     Tick(IDC_AUTOSYNC, true);
     EXPECT_FALSE(SaveBoxes(window_));
     EXPECT_EQ(ReadFileText(SettingsPath()), "[Config]\nAutoRun=0\nAutoSetTime=1\nAutoXiao=0\n");
+
+    // A task registered before, for this same program, is one the guard would refuse now.
+    ASSERT_TRUE(RegisterLogonTask(WideProgramPath().c_str()));
+    WriteFileText(SettingsPath(), "[Config]\r\nAutoRun=1\r\n");
+    Tick(IDC_AUTORUN, true);
+    EXPECT_FALSE(SaveBoxes(window_));
+    EXPECT_EQ(StoredTask(), "<absent>");
+    EXPECT_EQ(ReadFileText(SettingsPath()), "[Config]\nAutoRun=0\nAutoSetTime=1\nAutoXiao=0\n");
+    EXPECT_FALSE(Ticked(IDC_AUTORUN)) << "the box shows that nothing is registered";
 }
 
 namespace {
-
-// The running user's limited token, made once.
-HANDLE LimitedUser() {
-    static OwnedHandle limited;
-    if (!limited.IsOpen()) {
-        OwnedHandle process;
-        OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, process.Out());
-        limited.Reset(LimitedToken(process.Get()));
-    }
-    return limited.Get();
-}
 
 // The descriptor `sddl` describes, in `size` bytes; false when the SDDL is bad or the descriptor does not fit.
 bool MakeDescriptor(const std::wstring &sddl, PSECURITY_DESCRIPTOR descriptor, DWORD size) {
@@ -253,22 +255,31 @@ bool MakeDescriptor(const std::wstring &sddl, PSECURITY_DESCRIPTOR descriptor, D
     return length <= size;
 }
 
-// Whether the running user's limited token may change what the descriptor in `sddl` guards.
-bool LimitedUserMayChange(const std::wstring &sddl) {
+// Whether anyone but administrators may change what the descriptor in `sddl` guards.
+bool OthersMayChange(const std::wstring &sddl) {
     alignas(void *) BYTE descriptor[4096];
     EXPECT_TRUE(MakeDescriptor(sddl, descriptor, sizeof descriptor)) << "bad SDDL";
-    return TokenMayChange(LimitedUser(), descriptor);
+    return !OnlyAdministratorsMayChange(descriptor);
 }
+
+const std::wstring kTrustedInstaller = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+// Program Files as Windows 10 and 11 set it up: TrustedInstaller's, with the system and Administrators changing it
+// and what is made inside, Users and app packages reading it.
+const std::wstring kProgramFiles =
+    L"O:" + kTrustedInstaller + L"G:" + kTrustedInstaller + L"D:PAI(A;;FA;;;" + kTrustedInstaller + L")(A;CIIO;GA;;;" +
+    kTrustedInstaller +
+    L")(A;;0x1301bf;;;SY)(A;OICIIO;GA;;;SY)(A;;0x1301bf;;;BA)(A;OICIIO;GA;;;BA)(A;;0x1200a9;;;BU)"
+    L"(A;OICIIO;GXGR;;;BU)(A;OICIIO;GA;;;CO)(A;;0x1200a9;;;S-1-15-2-1)(A;OICIIO;GXGR;;;S-1-15-2-1)";
 
 } // namespace
 
 TEST(ProgramGuard, WhatOnlyAdministratorsMayChangeIsSafe) {
-    // As Program Files is: full control for the system, Administrators and the installer, read and run for Users,
-    // and full control for the creator only on what is made inside.
-    EXPECT_FALSE(LimitedUserMayChange(L"O:SYG:SYD:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
-                                      L"(A;OICIIO;GA;;;CO)"));
-    // Changing attributes or reading permissions replaces nothing.
-    EXPECT_FALSE(LimitedUserMayChange(L"O:SYG:SYD:(A;;0x1201a9;;;WD)"));
+    // As the setup leaves its folder: full control for the system, Administrators and TrustedInstaller, read and run
+    // for Users.
+    EXPECT_FALSE(OthersMayChange(L"O:BAG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + kTrustedInstaller +
+                                 L")(A;OICI;0x1200a9;;;BU)"));
+    // Changing attributes or reading permissions replaces nothing; a deny takes rights away.
+    EXPECT_FALSE(OthersMayChange(L"O:SYG:SYD:(A;;0x1201a9;;;WD)(D;;FA;;;BU)"));
 }
 
 TEST(ProgramGuard, WritingDeletingOrPermissionsForTheUserIsChangeable) {
@@ -281,15 +292,28 @@ TEST(ProgramGuard, WritingDeletingOrPermissionsForTheUserIsChangeable) {
                                      L"WD" /* write DAC */,
                                      L"WO" /* write owner */};
     for (const wchar_t *right : rights) {
-        EXPECT_TRUE(LimitedUserMayChange(L"O:SYG:SYD:(A;;FA;;;SY)(A;;" + std::wstring(right) + L";;;BU)"))
+        EXPECT_TRUE(OthersMayChange(L"O:SYG:SYD:(A;;FA;;;SY)(A;;" + std::wstring(right) + L";;;BU)"))
             << "Users granted " << std::string(right, right + wcslen(right));
     }
-    EXPECT_TRUE(LimitedUserMayChange(L"O:SYG:SYD:(A;;FA;;;SY)(A;OICI;FA;;;WD)")) << "Everyone";
-    // The owner may always rewrite the permissions.
+    EXPECT_TRUE(OthersMayChange(L"O:SYG:SYD:(A;;FA;;;SY)(A;OICI;FA;;;WD)")) << "Everyone";
+    EXPECT_TRUE(OthersMayChange(L"O:SYG:SYD:(A;;FA;;;SY)(A;OICI;GW;;;BU)")) << "generic write";
+    EXPECT_TRUE(OthersMayChange(L"O:SYG:SYD:(A;;FA;;;SY)(A;OICI;0x1301bf;;;S-1-5-21-1-2-3-1001)"))
+        << "Modify for another user, as a helpdesk account is given";
+    EXPECT_TRUE(OthersMayChange(L"O:SYG:SYD:(A;;FA;;;SY)(A;;FA;;;CO)")) << "CREATOR OWNER on the object itself";
+    EXPECT_TRUE(OthersMayChange(L"O:SYG:SYD:(A;;FA;;;SY)(A;OICIIO;GA;;;BU)")) << "inherit-only, not CREATOR OWNER";
+    // No DACL lets everyone do anything (made by hand: Wine reads NO_ACCESS_CONTROL as an empty DACL).
+    SECURITY_DESCRIPTOR open;
+    alignas(void *) BYTE system[SECURITY_MAX_SID_SIZE];
+    DWORD systemSize = sizeof system;
+    ASSERT_TRUE(InitializeSecurityDescriptor(&open, SECURITY_DESCRIPTOR_REVISION) &&
+                CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &systemSize) &&
+                SetSecurityDescriptorOwner(&open, system, FALSE) &&
+                SetSecurityDescriptorDacl(&open, TRUE, nullptr, FALSE));
+    EXPECT_FALSE(OnlyAdministratorsMayChange(&open)) << "no DACL";
+    // The owner may always rewrite the permissions, whatever they say: a standard user who unpacked the program.
     const std::string sid = UserSid();
-    EXPECT_TRUE(
-        LimitedUserMayChange(L"O:" + std::wstring(sid.begin(), sid.end()) + L"G:SYD:(A;;FA;;;SY)(A;;0x1200a9;;;WD)"))
-        << "owner";
+    EXPECT_TRUE(OthersMayChange(L"O:" + std::wstring(sid.begin(), sid.end()) + L"G:SYD:(A;;FA;;;SY)(A;;0x1200a9;;;WD)"))
+        << "the running user as owner";
 }
 
 namespace {
@@ -302,13 +326,13 @@ bool ReadListedDescriptor(const wchar_t *path, PSECURITY_DESCRIPTOR descriptor, 
     return found != g_descriptors.end() && MakeDescriptor(found->second, descriptor, size);
 }
 
-bool LimitedUserMayStart(const ProgramPlace &place) {
-    return MayStartAtLogOn(LimitedUser(), place, ReadListedDescriptor);
+bool MayStart(const ProgramPlace &place) {
+    return MayStartAtLogOn(place, ReadListedDescriptor);
 }
 
 } // namespace
 
-TEST(ProgramGuard, OnlyAProgramFilesChainThatTheSessionsOwnUserCannotChangeMayStartAtLogOn) {
+TEST(ProgramGuard, OnlyAProgramFilesChainThatOnlyAdministratorsCanChangeMayStartAtLogOn) {
     const std::wstring adminsOnly = L"O:SYG:SYD:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
     const std::wstring root = L"\\\\?\\C:\\Program Files (x86)";
     const std::wstring file = root + L"\\Tempvaro\\Tempvaro.exe";
@@ -321,27 +345,32 @@ TEST(ProgramGuard, OnlyAProgramFilesChainThatTheSessionsOwnUserCannotChangeMaySt
                           L"PC\\Ann",
                           L"pc\\ANN"};
     g_descriptors = installed;
-    EXPECT_TRUE(LimitedUserMayStart(place));
+    EXPECT_TRUE(MayStart(place));
+    g_descriptors[root] = kProgramFiles;
+    EXPECT_TRUE(MayStart(place)) << "Program Files as Windows sets it up";
 
     g_descriptors[file] = L"O:" + std::wstring(sid.begin(), sid.end()) + adminsOnly.substr(4);
-    EXPECT_FALSE(LimitedUserMayStart(place)) << "a file moved in that kept its user as owner";
+    EXPECT_FALSE(MayStart(place)) << "a file moved in that kept its user as owner";
+    g_descriptors = installed;
+    g_descriptors[root + L"\\Tempvaro"] = L"O:S-1-5-21-1-2-3-1001" + adminsOnly.substr(4);
+    EXPECT_FALSE(MayStart(place)) << "a folder unpacked by another user and moved in";
     g_descriptors = installed;
     g_descriptors[root] = adminsOnly + L"(A;OICI;0x1301bf;;;AU)";
-    EXPECT_FALSE(LimitedUserMayStart(place)) << "Program Files itself open to Authenticated Users";
+    EXPECT_FALSE(MayStart(place)) << "Program Files itself open to Authenticated Users";
     g_descriptors = installed;
     g_descriptors.erase(root + L"\\Tempvaro");
-    EXPECT_FALSE(LimitedUserMayStart(place)) << "a folder whose permissions cannot be read";
+    EXPECT_FALSE(MayStart(place)) << "a folder whose permissions cannot be read";
     g_descriptors = installed;
 
     const std::wstring outside = L"\\\\?\\C:\\Program Files Tools\\Tempvaro.exe";
     g_descriptors[outside] = adminsOnly;
     ProgramPlace elsewhere = place;
     elsewhere.finalPath = outside.c_str();
-    EXPECT_FALSE(LimitedUserMayStart(elsewhere)) << "outside Program Files";
+    EXPECT_FALSE(MayStart(elsewhere)) << "outside Program Files";
     ProgramPlace otherSession = place;
     otherSession.sessionUser = L"PC\\Bob";
-    EXPECT_FALSE(LimitedUserMayStart(otherSession)) << "an administrator's name typed into another user's session";
+    EXPECT_FALSE(MayStart(otherSession)) << "an administrator's name typed into another user's session";
     ProgramPlace share = place;
     share.onFixedDrive = false;
-    EXPECT_FALSE(LimitedUserMayStart(share)) << "not on a local fixed drive";
+    EXPECT_FALSE(MayStart(share)) << "not on a local fixed drive";
 }
