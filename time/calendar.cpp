@@ -7,9 +7,6 @@ namespace {
 const uint32_t kEraSplit = 0x80000000u;
 const uint64_t kSecondsPerEra = 0x100000000ull;
 
-const uint64_t kMillisecondsPerDay = 86400000;
-const uint32_t kDaysFromMarch0000To1601 = 584694;
-
 const unsigned char kMonthDays[2][12] = {
     {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31},
     {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31},
@@ -22,30 +19,6 @@ uint64_t TimeValueToFileTime(uint32_t secondsSince1900) {
     if (secondsSince1900 < kEraSplit)
         seconds += kSecondsPerEra;
     return (seconds + kSecondsFrom1601To1900) * kIntervalsPerSecond;
-}
-
-CivilTime FileTimeToCivil(uint64_t fileTime) {
-    // Two 64-bit divisions; the rest fits 32 bits.
-    const uint64_t milliseconds = fileTime / 10000;
-    const uint32_t days = static_cast<uint32_t>(milliseconds / kMillisecondsPerDay);
-    const uint32_t ofDay = static_cast<uint32_t>(milliseconds - days * kMillisecondsPerDay);
-    // Days counted from 0000-03-01, in 400-year eras, so that a leap day ends its year (days from civil, inverted).
-    const uint32_t shifted = days + kDaysFromMarch0000To1601;
-    const uint32_t era = shifted / 146097;
-    const uint32_t dayOfEra = shifted - era * 146097;
-    const uint32_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const uint32_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const uint32_t monthFromMarch = (5 * dayOfYear + 2) / 153;
-    CivilTime civil;
-    civil.wMonth = static_cast<uint16_t>(monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9);
-    civil.wYear = static_cast<uint16_t>(era * 400 + yearOfEra + (civil.wMonth <= 2 ? 1 : 0));
-    civil.wDayOfWeek = static_cast<uint16_t>((days + 1) % 7); // 1601-01-01 was a Monday
-    civil.wDay = static_cast<uint16_t>(dayOfYear - (153 * monthFromMarch + 2) / 5 + 1);
-    civil.wHour = static_cast<uint16_t>(ofDay / 3600000);
-    civil.wMinute = static_cast<uint16_t>(ofDay / 60000 % 60);
-    civil.wSecond = static_cast<uint16_t>(ofDay / 1000 % 60);
-    civil.wMilliseconds = static_cast<uint16_t>(ofDay % 1000);
-    return civil;
 }
 
 bool IsLeapYear(unsigned year) {

@@ -39,9 +39,6 @@ enum ClockComparison { kClockAccurate = 0, kClockAhead = 1, kClockBehind = 2 };
 // as 100-nanosecond intervals since 1601-01-01 UTC.
 uint64_t TimeValueToFileTime(uint32_t secondsSince1900);
 
-// A file time as civil UTC, to the millisecond.
-CivilTime FileTimeToCivil(uint64_t fileTime);
-
 bool IsLeapYear(unsigned year);
 unsigned DaysInMonth(unsigned year, unsigned month);
 

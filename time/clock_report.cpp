@@ -41,12 +41,6 @@ void ReportClocks(CivilTime machine, CivilTime server, char *text, size_t size) 
     FormatClockReport(comparison, diff, text, size);
 }
 
-void ReportClockOffset(uint64_t machineNow, const ClockOffset &offset, char *text, size_t size) {
-    const int64_t seconds = ReportedSeconds(offset);
-    const uint64_t server = machineNow + static_cast<uint64_t>(seconds * static_cast<int64_t>(kIntervalsPerSecond));
-    ReportClocks(FileTimeToCivil(machineNow), FileTimeToCivil(server), text, size);
-}
-
 void FormatClockFace(const CivilTime &time, char *text, size_t size) {
     FormatText(text, size, "%d-%02d-%02d %02d:%02d:%02d", time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute,
                time.wSecond);

@@ -4,7 +4,6 @@
 #include <stddef.h>
 
 #include "time/calendar.h"
-#include "time/clock_offset.h"
 
 // Room for the report and the status texts, with the terminating zero.
 const int kReportSize = 256;
@@ -21,10 +20,6 @@ void FormatClockReport(int comparison, const TimeDifference &diff, char *text, s
 
 // The report for the machine's clock against the server's, both read in the same zone.
 void ReportClocks(CivilTime machine, CivilTime server, char *text, size_t size);
-
-// The report for a server `offset` from the machine's clock, which reads `machineNow` (a file time, UTC): the
-// difference between that time and the same time moved by the offset's reported seconds.
-void ReportClockOffset(uint64_t machineNow, const ClockOffset &offset, char *text, size_t size);
 
 // The clock pane's text, for example 2014-03-05 07:08:09.
 void FormatClockFace(const CivilTime &time, char *text, size_t size);

@@ -78,8 +78,15 @@ int TimeClient::CheckClock(char *text, int length, const TimeServerNames *names)
     if (!FetchOffset(names, kCheckOrder, &offset))
         return 0;
     // In UTC, so that a daylight-saving change cannot put the report an hour out.
+    // The machine's time against the same time moved by the seconds the offset reports.
+    const uint64_t now = MachineTimeNow();
+    SYSTEMTIME machine;
+    SYSTEMTIME server;
+    FileTimeToUtc(now, &machine);
+    FileTimeToUtc(now + static_cast<uint64_t>(ReportedSeconds(offset) * static_cast<int64_t>(kIntervalsPerSecond)),
+                  &server);
     char report[kReportSize] = {};
-    ReportClockOffset(MachineTimeNow(), offset, report, sizeof report);
+    ReportClocks(ToCivilTime(machine), ToCivilTime(server), report, sizeof report);
     if (length > 0)
         FormatText(text, static_cast<size_t>(length < kReportSize ? length : kReportSize), "%s", report);
     return 1;

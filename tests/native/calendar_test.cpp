@@ -1,7 +1,9 @@
-// Conversion of Time Protocol values, month lengths, clock comparison and difference.
+// Conversion of Time Protocol values, month lengths, clock comparison and difference, and the report of an offset.
 #include <gtest/gtest.h>
 
 #include "time/calendar.h"
+#include "time/clock_offset.h"
+#include "time/clock_report.h"
 
 namespace {
 
@@ -15,6 +17,24 @@ CivilTime At(int year, int month, int day, int hour = 0, int minute = 0, int sec
     t.wSecond = static_cast<uint16_t>(second);
     t.wMilliseconds = static_cast<uint16_t>(ms);
     return t;
+}
+
+// An independent reading of a file time as civil UTC (days-from-civil inverted), to check the conversion's numbers.
+CivilTime CivilFromFileTime(uint64_t intervals) {
+    const int64_t seconds = static_cast<int64_t>(intervals / 10000000ull) - 11644473600ll; // to Unix time
+    const int64_t rest = (seconds % 86400 + 86400) % 86400;
+    int64_t days = (seconds - rest) / 86400;
+    days += 719468;
+    const int64_t era = days / 146097;
+    const int64_t dayOfEra = days - era * 146097;
+    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const int64_t mp = (5 * dayOfYear + 2) / 153;
+    const int day = static_cast<int>(dayOfYear - (153 * mp + 2) / 5 + 1);
+    const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    const int year = static_cast<int>(yearOfEra + era * 400 + (month <= 2));
+    return At(year, month, day, static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
+              static_cast<int>(rest % 60));
 }
 
 // Seconds since 1970 for a civil time; a day past the month's end simply runs on into the next month.
@@ -50,22 +70,17 @@ void ExpectDifference(const TimeDifference &d, int years, int months, int days, 
 
 TEST(TimeValueToFileTime, ConvertsTheCurrentEraExactly) {
     EXPECT_EQ(TimeValueToFileTime(3602966400u), 130384512000000000ull); // 2014-03-05 00:00:00
-    const CivilTime withMilliseconds = FileTimeToCivil(130384512000000000ull - 10000);
-    ExpectTime(withMilliseconds, At(2014, 3, 4, 23, 59, 59));
-    EXPECT_EQ(withMilliseconds.wMilliseconds, 999);
-    EXPECT_EQ(withMilliseconds.wDayOfWeek, 2) << "a Tuesday";
-    ExpectTime(FileTimeToCivil(TimeValueToFileTime(3160857600u) - 10000000), At(2000, 2, 29, 23, 59, 59));
-    ExpectTime(FileTimeToCivil(TimeValueToFileTime(3602966400u)), At(2014, 3, 5));
-    ExpectTime(FileTimeToCivil(TimeValueToFileTime(3155673600u)), At(2000, 1, 1));
-    ExpectTime(FileTimeToCivil(TimeValueToFileTime(0x80000000u)), At(1968, 1, 20, 3, 14, 8));
-    ExpectTime(FileTimeToCivil(TimeValueToFileTime(0xFFFFFFFFu)), At(2036, 2, 7, 6, 28, 15));
+    ExpectTime(CivilFromFileTime(TimeValueToFileTime(3602966400u)), At(2014, 3, 5));
+    ExpectTime(CivilFromFileTime(TimeValueToFileTime(3155673600u)), At(2000, 1, 1));
+    ExpectTime(CivilFromFileTime(TimeValueToFileTime(0x80000000u)), At(1968, 1, 20, 3, 14, 8));
+    ExpectTime(CivilFromFileTime(TimeValueToFileTime(0xFFFFFFFFu)), At(2036, 2, 7, 6, 28, 15));
 }
 
 TEST(TimeValueToFileTime, ReadsSmallCountsAsTheNextEra) {
     // After the count wraps in 2036 a server sends small numbers again; they must not read as 1900.
-    ExpectTime(FileTimeToCivil(TimeValueToFileTime(0u)), At(2036, 2, 7, 6, 28, 16));
+    ExpectTime(CivilFromFileTime(TimeValueToFileTime(0u)), At(2036, 2, 7, 6, 28, 16));
     EXPECT_EQ(TimeValueToFileTime(0u) - TimeValueToFileTime(0xFFFFFFFFu), 10000000ull);
-    ExpectTime(FileTimeToCivil(TimeValueToFileTime(0x7FFFFFFFu)), At(2104, 2, 26, 9, 42, 23));
+    ExpectTime(CivilFromFileTime(TimeValueToFileTime(0x7FFFFFFFu)), At(2104, 2, 26, 9, 42, 23));
 }
 
 TEST(DaysInMonth, KnowsLeapYears) {
@@ -167,5 +182,45 @@ TEST(ClockDifference, NeverLeavesTheDaysNegative) {
                     << "earlier day " << day << " hour " << hour << ", later day " << laterDay;
             }
         }
+    }
+}
+
+// Time Protocol answers (a round trip) and SNTP offsets (none), around 2026-03-01 00:00:00 UTC on the machine, and
+// the report for the machine's time against the same time moved by the offset's reported seconds.
+TEST(ClockOffsetReport, CentresWholeSecondsAndRoundsHalvesDown) {
+    const uint64_t march1 = 134167968000000000ull;
+    const uint64_t perMs = 10000;
+    struct Row {
+        const char *what;
+        int64_t serverSecondMs, arrivedMs, roundTripMs; // Time Protocol when roundTripMs >= 0
+        int64_t offsetMs;
+        const char *report;
+    } rows[] = {
+        {"right, sent early in its second", 0, 50, 0, 450, "时间准确！"},
+        {"right, sent late in its second", 0, 950, 0, -450, "时间准确！"},
+        {"right, arriving in the next second", 0, 1020, 40, -500, "时间准确！"},
+        {"7 s ahead, sent 0.9 s into its second", 7000, 900, 0, 6600, "本机时间慢了0年0月0日0时0分7秒"},
+        {"7 s ahead, sent 0.1 s into its second", 7000, 100, 0, 7400, "本机时间慢了0年0月0日0时0分7秒"},
+        {"5 s behind, across the month's end", -5000, 500, 0, -5000, "本机时间快了0年0月0日0时0分5秒"},
+        {"3 s ahead, a long trip", 3000, 1000, 1600, 3300, "本机时间慢了0年0月0日0时0分3秒"},
+        {"1 s ahead, hidden by a trip of 2 s", 1000, 1500, 2000, 1000, "时间准确！"},
+        {"SNTP, 0.45 s behind", 0, 0, -1, -450, "时间准确！"},
+        {"SNTP, half a second ahead", 0, 0, -1, 500, "时间准确！"},
+        {"SNTP, just over half a second ahead", 0, 0, -1, 501, "本机时间慢了0年0月0日0时0分1秒"},
+        {"SNTP, half a second behind", 0, 0, -1, -500, "本机时间快了0年0月0日0时0分1秒"},
+        {"SNTP, a day and a second behind", 0, 200, -1, -86401000, "本机时间快了0年0月1日0时0分1秒"},
+    };
+    for (const Row &row : rows) {
+        const uint64_t arrived = march1 + static_cast<uint64_t>(row.arrivedMs) * perMs;
+        const ClockOffset offset = row.roundTripMs >= 0
+                                       ? CentreWholeSecond(march1 + static_cast<uint64_t>(row.serverSecondMs) * perMs,
+                                                           arrived, static_cast<uint64_t>(row.roundTripMs) * perMs)
+                                       : ClockOffset{row.offsetMs, 0};
+        EXPECT_EQ(offset.milliseconds, row.offsetMs) << row.what;
+        const int64_t seconds = ReportedSeconds(offset);
+        char text[kReportSize];
+        ReportClocks(CivilFromFileTime(arrived), CivilFromFileTime(arrived + static_cast<uint64_t>(seconds * 10000000)),
+                     text, sizeof text);
+        EXPECT_STREQ(text, row.report) << row.what;
     }
 }

@@ -53,7 +53,8 @@ TEST(ProgramPath, RefusesAPathThatDoesNotFit) {
 TEST(ProgramPath, TellsWhatLiesBelowAFolder) {
     const wchar_t folder[] = L"\\\\?\\C:\\Program Files (x86)";
     EXPECT_EQ(InsideFolderLength(folder, L"\\\\?\\C:\\Program Files (x86)\\Tempvaro\\Tempvaro.exe"), wcslen(folder));
-    EXPECT_EQ(InsideFolderLength(L"\\\\?\\C:\\Program Files (x86)\\", L"\\\\?\\c:\\PROGRAM FILES (X86)\\T.exe"), wcslen(folder));
+    EXPECT_EQ(InsideFolderLength(L"\\\\?\\C:\\Program Files (x86)\\", L"\\\\?\\c:\\PROGRAM FILES (X86)\\T.exe"),
+              wcslen(folder));
     // The folder itself, a sibling whose name merely begins the same, and anything shorter are not below it.
     EXPECT_EQ(InsideFolderLength(folder, folder), 0u);
     EXPECT_EQ(InsideFolderLength(folder, L"\\\\?\\C:\\Program Files (x86)\\"), 0u);
