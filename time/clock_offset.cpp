@@ -6,7 +6,6 @@
 
 namespace {
 
-const int64_t kIntervalsPerMillisecond = 10000;
 const int64_t kHalfSecondMs = 500;
 const int64_t kMillisecondsPerSecond = 1000;
 const uint64_t kSecondsFrom1601To1970 = 11644473600ull;

@@ -11,6 +11,8 @@ struct ClockOffset {
     int64_t blurMs;
 };
 
+const int64_t kIntervalsPerMillisecond = 10000;
+
 // The start of the day this build's sources were committed, as a file time. A server that names an earlier time is
 // broken, whatever it says, and is taken as not answering.
 extern const uint64_t kEarliestServerTime;

@@ -77,8 +77,8 @@ int TimeClient::CheckClock(char *text, int length, const TimeServerNames *names)
     ClockOffset offset;
     if (!FetchOffset(names, kCheckOrder, &offset))
         return 0;
-    // In UTC, so that a daylight-saving change cannot put the report an hour out.
-    // The machine's time against the same time moved by the seconds the offset reports.
+    // The machine's time against the same time moved by the seconds the offset reports, both in UTC, so that a
+    // daylight-saving change cannot put the report an hour out.
     const uint64_t now = MachineTimeNow();
     SYSTEMTIME machine;
     SYSTEMTIME server;
@@ -99,7 +99,7 @@ int TimeClient::SetClockFromServer(const TimeServerNames *names) const {
     if (!FetchOffset(names, kSetOrder, &offset))
         return 0;
     SYSTEMTIME server;
-    FileTimeToUtc(MachineTimeNow() + static_cast<uint64_t>(offset.milliseconds * 10000), &server);
+    FileTimeToUtc(MachineTimeNow() + static_cast<uint64_t>(offset.milliseconds * kIntervalsPerMillisecond), &server);
     // Set as UTC: the machine's zone and its daylight saving then follow by themselves.
     return SetSystemTime(&server) ? 1 : 0;
 }
