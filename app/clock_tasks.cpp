@@ -20,9 +20,9 @@ volatile LONG g_autoSyncRunning;
 ULONGLONG g_resyncPeriodMs;
 ULONGLONG g_resyncDueAt;
 
-int SetClock() {
+bool SetClock() {
     const TimeServerNames names = ConfiguredServers();
-    return g_timeClient.SetClockFromServer(&names);
+    return g_timeClient.SetClockFromServer(&names) == kSetDone;
 }
 
 void ReportSetDone() {
@@ -66,10 +66,10 @@ DWORD WINAPI AutoSyncTask(LPVOID parameter) {
     const AutoSyncDelays &delays = parameter ? *static_cast<const AutoSyncDelays *>(parameter) : kAutoSyncDelays;
     g_appShell.SetPaneText(kMessagePane, kTextSetting);
     Sleep(delays.firstMs);
-    bool done = SetClock() != 0;
+    bool done = SetClock();
     if (!done) {
         Sleep(delays.retryMs);
-        done = SetClock() != 0;
+        done = SetClock();
     }
     if (done)
         ReportSetDone();

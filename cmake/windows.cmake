@@ -31,6 +31,7 @@ add_library(tempvaro_core STATIC
     platform/program_path_win32.cpp
     platform/system_library.cpp
     platform/window_dpi.cpp
+    time/clock_lock.cpp
     time/time_client.cpp
     time/time_fetch.cpp
     app/app_shell.cpp

@@ -88,14 +88,16 @@ int64_t SntpRoundTripDelay(uint64_t t1, uint64_t t2, uint64_t t3, uint64_t t4) {
     return Difference(t4, t1) - Difference(t3, t2);
 }
 
-int64_t PickSntpOffset(const SntpSample *samples, int count) {
+const SntpSample &PickSntpSample(const SntpSample *samples, int count) {
     if (count >= 3) {
-        const int64_t a = samples[0].offset;
-        const int64_t b = samples[1].offset;
-        const int64_t c = samples[2].offset;
-        return a < b ? (b < c ? b : (a < c ? c : a)) : (a < c ? a : (b < c ? c : b));
+        const SntpSample &a = samples[0];
+        const SntpSample &b = samples[1];
+        const SntpSample &c = samples[2];
+        if (a.offset < b.offset)
+            return b.offset < c.offset ? b : (a.offset < c.offset ? c : a);
+        return a.offset < c.offset ? a : (b.offset < c.offset ? c : b);
     }
     if (count == 2 && samples[1].delay < samples[0].delay)
-        return samples[1].offset;
-    return samples[0].offset;
+        return samples[1];
+    return samples[0];
 }

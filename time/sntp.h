@@ -40,10 +40,12 @@ int64_t SntpClockOffset(uint64_t t1, uint64_t t2, uint64_t t3, uint64_t t4);
 struct SntpSample {
     int64_t offset;
     int64_t delay;
+    // Which of the servers asked gave it.
+    int peer;
 };
 
 int64_t SntpRoundTripDelay(uint64_t t1, uint64_t t2, uint64_t t3, uint64_t t4);
 
-// The offset a round's answers give: of three, the median, so that two servers outvote one that is out; of two, the
-// one that took the shorter trip, since the trip bounds its error; of one, its own. count is 1 to 3.
-int64_t PickSntpOffset(const SntpSample *samples, int count);
+// The answer whose offset a round takes: of three, the median, so that two servers outvote one that is out; of two,
+// the one that took the shorter trip, since the trip bounds its error; of one, itself. count is 1 to 3.
+const SntpSample &PickSntpSample(const SntpSample *samples, int count);

@@ -7,6 +7,7 @@
 
 #include "platform/format_text.h"
 #include "platform/owned_handle.h"
+#include "time/clock_lock.h"
 #include "time/clock_report.h"
 #include "time/time_fetch.h"
 
@@ -14,15 +15,16 @@ const TimeClient g_timeClient;
 
 namespace {
 
-void FileTimeToUtc(uint64_t intervals, SYSTEMTIME *utc) {
+bool FileTimeToUtc(uint64_t intervals, SYSTEMTIME *utc) {
     FILETIME fileTime;
     fileTime.dwLowDateTime = static_cast<DWORD>(intervals);
     fileTime.dwHighDateTime = static_cast<DWORD>(intervals >> 32);
-    FileTimeToSystemTime(&fileTime, utc);
+    return FileTimeToSystemTime(&fileTime, utc) != FALSE;
 }
 
-// The servers' offset, asked in `order`, of the names given or else the built-in ones.
-int FetchOffset(const TimeServerNames *names, const int (&order)[kTimeServerCount], ClockOffset *offset) {
+// The servers' offset, asked in `order`, of the names given or else the built-in ones. reading is filled either way.
+int FetchOffset(const TimeServerNames *names, const int (&order)[kTimeServerCount], ClockReading *reading) {
+    *reading = ClockReading{};
     TimeServerNames builtIn;
     if (names == nullptr) {
         for (int number = 1; number <= kTimeServerCount; ++number)
@@ -35,7 +37,7 @@ int FetchOffset(const TimeServerNames *names, const int (&order)[kTimeServerCoun
     TimeAnswer answer;
     if (!FetchClockOffset(hosts, kTimeServerCount, true, &answer))
         return 0;
-    *offset = answer.offset;
+    *reading = ClockReading{answer.offset, order[answer.host], answer.sntp};
     return 1;
 }
 
@@ -73,18 +75,23 @@ void TimeClient::TimeValueToUtc(uint32_t value, SYSTEMTIME *utc) const {
     FileTimeToUtc(TimeValueToFileTime(ntohl(value)), utc);
 }
 
-int TimeClient::CheckClock(char *text, int length, const TimeServerNames *names) const {
-    ClockOffset offset;
-    if (!FetchOffset(names, kCheckOrder, &offset))
+int TimeClient::CheckClock(char *text, int length, const TimeServerNames *names, ClockReading *reading) const {
+    ClockReading read;
+    reading = reading != nullptr ? reading : &read;
+    *reading = ClockReading{};
+    const ClockLock lock;
+    if (!lock.Held() || !FetchOffset(names, kCheckOrder, reading))
         return 0;
     // The machine's time against the same time moved by the seconds the offset reports, both in UTC, so that a
     // daylight-saving change cannot put the report an hour out.
     const uint64_t now = MachineTimeNow();
     SYSTEMTIME machine;
     SYSTEMTIME server;
-    FileTimeToUtc(now, &machine);
-    FileTimeToUtc(now + static_cast<uint64_t>(ReportedSeconds(offset) * static_cast<int64_t>(kIntervalsPerSecond)),
-                  &server);
+    if (!FileTimeToUtc(now, &machine) ||
+        !FileTimeToUtc(now + static_cast<uint64_t>(ReportedSeconds(reading->offset) *
+                                                   static_cast<int64_t>(kIntervalsPerSecond)),
+                       &server))
+        return 0;
     char report[kReportSize] = {};
     ReportClocks(ToCivilTime(machine), ToCivilTime(server), report, sizeof report);
     if (length > 0)
@@ -92,14 +99,20 @@ int TimeClient::CheckClock(char *text, int length, const TimeServerNames *names)
     return 1;
 }
 
-int TimeClient::SetClockFromServer(const TimeServerNames *names) const {
+int TimeClient::SetClockFromServer(const TimeServerNames *names, ClockReading *reading) const {
+    ClockReading read;
+    reading = reading != nullptr ? reading : &read;
+    *reading = ClockReading{};
     // Enabled first, so that the time is set the moment the offset is known.
-    EnableSystemTimePrivilege();
-    ClockOffset offset;
-    if (!FetchOffset(names, kSetOrder, &offset))
-        return 0;
+    if (!EnableSystemTimePrivilege())
+        return kSetNoPrivilege;
+    const ClockLock lock;
+    if (!lock.Held() || !FetchOffset(names, kSetOrder, reading))
+        return kSetNoServer;
     SYSTEMTIME server;
-    FileTimeToUtc(MachineTimeNow() + static_cast<uint64_t>(offset.milliseconds * kIntervalsPerMillisecond), &server);
+    if (!FileTimeToUtc(MachineTimeNow() + static_cast<uint64_t>(reading->offset.milliseconds * kIntervalsPerMillisecond),
+                       &server))
+        return kSetRefused;
     // Set as UTC: the machine's zone and its daylight saving then follow by themselves.
-    return SetSystemTime(&server) ? 1 : 0;
+    return SetSystemTime(&server) ? kSetDone : kSetRefused;
 }

@@ -5,7 +5,25 @@
 #include <stdint.h>
 
 #include "time/calendar.h"
+#include "time/clock_offset.h"
 #include "time/time_servers.h"
+
+// What a check or set read: the offset, and which server gave it over which protocol.
+struct ClockReading {
+    ClockOffset offset;
+    // 1 to 3: the slot of the server that gave the offset; 0 when no server answered.
+    int server;
+    // True for SNTP, false for the Time Protocol.
+    bool sntp;
+};
+
+// How a set ended.
+enum SetClockResult {
+    kSetNoServer = 0,    // no server answered (or another set held the machine's clock lock too long)
+    kSetDone = 1,        // the clock was set
+    kSetRefused = 2,     // Windows refused the time, or it could not be converted
+    kSetNoPrivilege = 3, // the process could not enable the right to set the clock
+};
 
 class TimeClient {
 public:
@@ -15,11 +33,13 @@ public:
     int QueryTimeServer(const char *host, uint32_t *value) const;
     void TimeValueToUtc(uint32_t value, SYSTEMTIME *utc) const;
     // Writes the report into text (length bytes, at most 256) and returns 1, or returns 0 and leaves text alone
-    // when no server answered. names: the servers to ask; null for the built-in ones.
-    int CheckClock(char *text, int length, const TimeServerNames *names = nullptr) const;
-    // Returns 1 when a server answered and the platform accepted the machine's time moved by the server's offset as
-    // the new system (UTC) time.
-    int SetClockFromServer(const TimeServerNames *names = nullptr) const;
+    // when no server answered. names: the servers to ask; null for the built-in ones. reading, when given, is filled
+    // either way (server 0 when none answered).
+    int CheckClock(char *text, int length, const TimeServerNames *names = nullptr,
+                   ClockReading *reading = nullptr) const;
+    // A SetClockFromServer result: kSetDone when a server answered and the platform accepted the machine's time
+    // moved by the server's offset as the new system (UTC) time. reading as for CheckClock.
+    int SetClockFromServer(const TimeServerNames *names = nullptr, ClockReading *reading = nullptr) const;
 };
 
 extern const TimeClient g_timeClient;

@@ -71,6 +71,8 @@ public:
         return false;
     }
     DWORD Deadline() const { return deadline_; }
+    // The host being asked.
+    int Asked() const { return next_ - 1; }
 
     void Watch(SocketWait &wait) { wait.Watch(connected_ ? wait.readable : wait.writable, socket_.Get()); }
 
@@ -174,7 +176,7 @@ int TakeAnswer(void *context, int peer, uint32_t address, const char *packet, in
         round.firstAnswerAt = round.Now();
     round.samples[round.sampleCount++] =
         SntpSample{SntpClockOffset(round.sentAt[peer], answer.received, answer.transmitted, arrivedAt),
-                   SntpRoundTripDelay(round.sentAt[peer], answer.received, answer.transmitted, arrivedAt)};
+                   SntpRoundTripDelay(round.sentAt[peer], answer.received, answer.transmitted, arrivedAt), peer};
     return 1;
 }
 
@@ -211,8 +213,10 @@ int FetchClockOffset(const char *const *hosts, int count, bool sntp, TimeAnswer 
         if (round.state == SntpRound::kOpen && (datagrams.Awaited() == 0 || now >= round.Due())) {
             round.state = SntpRound::kOver;
             if (round.sampleCount > 0) {
-                const int64_t picked = PickSntpOffset(round.samples, round.sampleCount);
-                answer->offset = ClockOffset{IntervalsToMilliseconds(picked), 0};
+                const SntpSample &picked = PickSntpSample(round.samples, round.sampleCount);
+                answer->offset = ClockOffset{IntervalsToMilliseconds(picked.offset), 0};
+                answer->host = picked.peer;
+                answer->sntp = true;
                 return 1;
             }
         }
@@ -235,6 +239,8 @@ int FetchClockOffset(const char *const *hosts, int count, bool sntp, TimeAnswer 
             if (progress > 0) {
                 answer->offset = walk.Offset();
                 answer->value = walk.Value();
+                answer->host = walk.Asked();
+                answer->sntp = false;
                 return 1;
             }
             if (progress < 0)

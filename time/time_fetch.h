@@ -19,6 +19,9 @@ struct TimeAnswer {
     ClockOffset offset;
     // The port-37 answer's four bytes, in network byte order, when the answer came from there.
     uint32_t value;
+    // Which of the hosts asked gave the answer, and whether by SNTP.
+    int host;
+    bool sntp;
 };
 
 // Asks `count` servers (at most three) in the given order on port 37, and when `sntp`, all of them by SNTP beside

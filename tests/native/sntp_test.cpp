@@ -90,13 +90,13 @@ TEST(SntpRound, ThreeAnswersOutvoteOneAndTwoTrustTheShorterTrip) {
     const int64_t t1 = 130000000000000000ll;
     // Server 0.5 s ahead, 30 ms out and 50 ms back, 10 ms to answer: a trip of 80 ms.
     EXPECT_EQ(SntpRoundTripDelay(t1, t1 + 5300000, t1 + 5400000, t1 + 900000), 800000);
-    const SntpSample first{1200000000, 400000}, second{2000000, 800000}, third{-1000000, 1200000};
+    const SntpSample first{1200000000, 400000, 0}, second{2000000, 800000, 1}, third{-1000000, 1200000, 2};
     const SntpSample three[][3] = {{first, second, third}, {second, first, third}, {third, second, first}};
     for (const auto &samples : three)
-        EXPECT_EQ(PickSntpOffset(samples, 3), 2000000) << "the median, in any order";
+        EXPECT_EQ(PickSntpSample(samples, 3).peer, 1) << "the median, in any order";
     const SntpSample two[] = {second, first};
-    EXPECT_EQ(PickSntpOffset(two, 2), 1200000000) << "the shorter trip";
-    EXPECT_EQ(PickSntpOffset(two + 1, 1), 1200000000);
+    EXPECT_EQ(PickSntpSample(two, 2).peer, 0) << "the shorter trip";
+    EXPECT_EQ(PickSntpSample(two + 1, 1).peer, 0);
 }
 
 TEST(ResyncHours, TakesOneTo720OrZeroAndElseTheDefault) {

@@ -151,7 +151,7 @@ TEST(SetClockFromServer, FailsWhenNoServerAnswersOrThePlatformRefuses) {
     second.SetOffset(3600); // an hour off: this platform refuses to move the clock that far
     SYSTEMTIME before;
     GetLocalTime(&before);
-    EXPECT_EQ(g_timeClient.SetClockFromServer(), 0);
+    EXPECT_EQ(g_timeClient.SetClockFromServer(), kSetRefused);
     EXPECT_EQ(second.Connections(), 1);
     SYSTEMTIME after;
     GetLocalTime(&after);
