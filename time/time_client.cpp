@@ -88,9 +88,9 @@ int TimeClient::CheckClock(char *text, int length, const TimeServerNames *names,
     SYSTEMTIME machine;
     SYSTEMTIME server;
     if (!FileTimeToUtc(now, &machine) ||
-        !FileTimeToUtc(now + static_cast<uint64_t>(ReportedSeconds(reading->offset) *
-                                                   static_cast<int64_t>(kIntervalsPerSecond)),
-                       &server))
+        !FileTimeToUtc(
+            now + static_cast<uint64_t>(ReportedSeconds(reading->offset) * static_cast<int64_t>(kIntervalsPerSecond)),
+            &server))
         return 0;
     char report[kReportSize] = {};
     ReportClocks(ToCivilTime(machine), ToCivilTime(server), report, sizeof report);
@@ -110,8 +110,8 @@ int TimeClient::SetClockFromServer(const TimeServerNames *names, ClockReading *r
     if (!lock.Held() || !FetchOffset(names, kSetOrder, reading))
         return kSetNoServer;
     SYSTEMTIME server;
-    if (!FileTimeToUtc(MachineTimeNow() + static_cast<uint64_t>(reading->offset.milliseconds * kIntervalsPerMillisecond),
-                       &server))
+    if (!FileTimeToUtc(
+            MachineTimeNow() + static_cast<uint64_t>(reading->offset.milliseconds * kIntervalsPerMillisecond), &server))
         return kSetRefused;
     // Set as UTC: the machine's zone and its daylight saving then follow by themselves.
     return SetSystemTime(&server) ? kSetDone : kSetRefused;
