@@ -14,6 +14,10 @@ const uint64_t kSecondsFrom1601To1970 = 11644473600ull;
 
 const uint64_t kEarliestServerTime = (TEMPVARO_BUILD_DAY + kSecondsFrom1601To1970) * kIntervalsPerSecond;
 
+bool IsUsableTimeValue(uint32_t secondsSince1900) {
+    return secondsSince1900 != 0 && TimeValueToFileTime(secondsSince1900) >= kEarliestServerTime;
+}
+
 int64_t IntervalsToMilliseconds(int64_t intervals) {
     const int64_t half = intervals < 0 ? -kIntervalsPerMillisecond / 2 : kIntervalsPerMillisecond / 2;
     return (intervals + half) / kIntervalsPerMillisecond;

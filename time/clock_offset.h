@@ -17,6 +17,10 @@ const int64_t kIntervalsPerMillisecond = 10000;
 // broken, whatever it says, and is taken as not answering.
 extern const uint64_t kEarliestServerTime;
 
+// A Time Protocol count (seconds since 1900, host byte order) that a working server can send: not zero, which a broken
+// one sends and the era rule would read as 2036, and not before this build's day.
+bool IsUsableTimeValue(uint32_t secondsSince1900);
+
 // 100-nanosecond intervals to milliseconds, to the nearest (halves away from zero).
 int64_t IntervalsToMilliseconds(int64_t intervals);
 

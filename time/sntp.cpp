@@ -66,13 +66,16 @@ int ParseSntpAnswer(const unsigned char *data, size_t size, uint64_t transmit, S
         const char *code = reinterpret_cast<const char *>(data + kReferenceId);
         return memcmp(code, "DENY", 4) == 0 || memcmp(code, "RSTR", 4) == 0 ? kSntpDenied : kSntpNoAnswer;
     }
-    const uint64_t sent = ReadTimestamp(data + kTransmit);
-    if (stratum > kLastStratum || leap == kLeapAlarm || sent == 0)
+    const uint64_t receivedStamp = ReadTimestamp(data + kReceive);
+    const uint64_t sentStamp = ReadTimestamp(data + kTransmit);
+    if (stratum > kLastStratum || leap == kLeapAlarm || receivedStamp == 0 || sentStamp == 0)
         return kSntpNoAnswer;
-    const uint64_t transmitted = NtpTimestampToFileTime(sent);
-    if (transmitted < kEarliestServerTime)
+    // A server that names a time before this build, or answered before it received, has a broken clock.
+    const uint64_t received = NtpTimestampToFileTime(receivedStamp);
+    const uint64_t transmitted = NtpTimestampToFileTime(sentStamp);
+    if (received < kEarliestServerTime || transmitted < received)
         return kSntpNoAnswer;
-    answer->received = NtpTimestampToFileTime(ReadTimestamp(data + kReceive));
+    answer->received = received;
     answer->transmitted = transmitted;
     return kSntpTime;
 }
@@ -86,6 +89,14 @@ int64_t SntpClockOffset(uint64_t t1, uint64_t t2, uint64_t t3, uint64_t t4) {
 
 int64_t SntpRoundTripDelay(uint64_t t1, uint64_t t2, uint64_t t3, uint64_t t4) {
     return Difference(t4, t1) - Difference(t3, t2);
+}
+
+bool MakeSntpSample(uint64_t t1, const SntpAnswer &answer, uint64_t t4, int peer, SntpSample *sample) {
+    const int64_t delay = SntpRoundTripDelay(t1, answer.received, answer.transmitted, t4);
+    if (delay < -kMostNegativeDelayMs * kIntervalsPerMillisecond)
+        return false;
+    *sample = SntpSample{SntpClockOffset(t1, answer.received, answer.transmitted, t4), delay, peer};
+    return true;
 }
 
 const SntpSample &PickSntpSample(const SntpSample *samples, int count) {

@@ -28,7 +28,8 @@ uint64_t NtpTimestampToFileTime(uint64_t timestamp);
 void FormatSntpRequest(uint64_t transmit, unsigned char *packet);
 
 // Checks a datagram from the server asked against the request that carried `transmit`; fills answer only when the
-// verdict is kSntpTime. A time before this build's day is no usable time.
+// verdict is kSntpTime. A receive or transmit time that is zero or before this build's day, or a transmit time before
+// the receive time, is no usable time.
 int ParseSntpAnswer(const unsigned char *data, size_t size, uint64_t transmit, SntpAnswer *answer);
 
 // ((T2 - T1) + (T3 - T4)) / 2 in 100-nanosecond intervals: how far the server's clock is ahead of ours. T1 and T4
@@ -45,6 +46,13 @@ struct SntpSample {
 };
 
 int64_t SntpRoundTripDelay(uint64_t t1, uint64_t t2, uint64_t t3, uint64_t t4);
+
+// Clocks that tick in coarse steps can make a true round trip come out a little below zero; more than this is a server
+// whose times cannot be, and would win every choice by the shorter trip.
+const int64_t kMostNegativeDelayMs = 10;
+
+// The sample of an answer to a request sent at t1 and answered at t4; false when its round trip is impossibly short.
+bool MakeSntpSample(uint64_t t1, const SntpAnswer &answer, uint64_t t4, int peer, SntpSample *sample);
 
 // The answer whose offset a round takes: of three, the median, so that two servers outvote one that is out; of two,
 // the one that took the shorter trip, since the trip bounds its error; of one, itself. count is 1 to 3.

@@ -81,6 +81,12 @@ TEST(TimeValueToFileTime, ReadsSmallCountsAsTheNextEra) {
     ExpectTime(CivilFromFileTime(TimeValueToFileTime(0u)), At(2036, 2, 7, 6, 28, 16));
     EXPECT_EQ(TimeValueToFileTime(0u) - TimeValueToFileTime(0xFFFFFFFFu), 10000000ull);
     ExpectTime(CivilFromFileTime(TimeValueToFileTime(0x7FFFFFFFu)), At(2104, 2, 26, 9, 42, 23));
+    // Zero is what a broken server sends, not 2036; and nothing before this build's day is a working clock.
+    const uint32_t buildDay = static_cast<uint32_t>(kEarliestServerTime / 10000000ull - 9435484800ull);
+    EXPECT_FALSE(IsUsableTimeValue(0u));
+    EXPECT_FALSE(IsUsableTimeValue(buildDay - 1));
+    EXPECT_TRUE(IsUsableTimeValue(buildDay));
+    EXPECT_TRUE(IsUsableTimeValue(0xFFFFFFFFu));
 }
 
 TEST(DaysInMonth, KnowsLeapYears) {

@@ -24,6 +24,7 @@ struct AnswerCase {
     uint64_t originate, transmit;
     size_t size;
     int verdict;
+    uint64_t receive = kServerTime - 0x100000000ull;
 };
 
 const AnswerCase kAnswers[] = {
@@ -44,6 +45,12 @@ const AnswerCase kAnswers[] = {
     {"sent before the build", 0, 4, 4, 2, "GPS ", kSent, FileTimeToNtpTimestamp(kEarliestServerTime) - 1, 48,
      kSntpNoAnswer},
     {"1968, read through the era rule", 0, 4, 4, 2, "GPS ", kSent, 0x8000000000000000ull, 48, kSntpNoAnswer},
+    // The receive time below is a second before the transmit time unless the row says otherwise.
+    {"received zero", 0, 4, 4, 2, "GPS ", kSent, kServerTime, 48, kSntpNoAnswer, 0},
+    {"received before the build", 0, 4, 4, 2, "GPS ", kSent, kServerTime, 48, kSntpNoAnswer,
+     FileTimeToNtpTimestamp(kEarliestServerTime) - 1},
+    {"received after it was sent", 0, 4, 4, 2, "GPS ", kSent, kServerTime, 48, kSntpNoAnswer, kServerTime + 0x100000},
+    {"received as sent", 0, 4, 4, 2, "GPS ", kSent, kServerTime, 48, kSntpTime, kServerTime},
 };
 
 void PutTimestamp(unsigned char *at, uint64_t value) {
@@ -57,7 +64,7 @@ TEST(SntpAnswer, AcceptsOnlyAnEchoedServerAnswerWithAUsableTime) {
     for (const AnswerCase &c : kAnswers) {
         unsigned char packet[68] = {};
         PutTimestamp(packet + 24, c.originate);
-        PutTimestamp(packet + 32, kServerTime - 0x100000000ull); // received a second before it answered
+        PutTimestamp(packet + 32, c.receive);
         PutTimestamp(packet + 40, c.transmit);
         packet[0] = static_cast<unsigned char>(c.leap << 6 | c.version << 3 | c.mode);
         packet[1] = static_cast<unsigned char>(c.stratum);
@@ -67,7 +74,9 @@ TEST(SntpAnswer, AcceptsOnlyAnEchoedServerAnswerWithAUsableTime) {
         if (c.verdict != kSntpTime)
             EXPECT_EQ(answer.received + answer.transmitted, 14u) << c.what << ": a refused answer fills nothing";
         else
-            EXPECT_EQ(answer.transmitted - answer.received, kIntervalsPerSecond) << c.what;
+            EXPECT_EQ(answer.transmitted - answer.received,
+                      NtpTimestampToFileTime(c.transmit) - NtpTimestampToFileTime(c.receive))
+                << c.what;
     }
 }
 
@@ -94,6 +103,13 @@ TEST(SntpRound, ThreeAnswersOutvoteOneAndTwoTrustTheShorterTrip) {
     const SntpSample three[][3] = {{first, second, third}, {second, first, third}, {third, second, first}};
     for (const auto &samples : three)
         EXPECT_EQ(PickSntpSample(samples, 3).peer, 1) << "the median, in any order";
+    // Coarse clocks may make a trip a little negative; beyond 10 ms the answer is refused, so it cannot win by it.
+    SntpSample sample{};
+    const SntpAnswer answer{static_cast<uint64_t>(t1) + 5300000, static_cast<uint64_t>(t1) + 5400000};
+    EXPECT_TRUE(MakeSntpSample(t1, answer, t1, 2, &sample));
+    EXPECT_EQ(sample.delay, -100000);
+    EXPECT_EQ(sample.peer, 2);
+    EXPECT_FALSE(MakeSntpSample(t1, answer, t1 - 1, 2, &sample));
     const SntpSample two[] = {second, first};
     EXPECT_EQ(PickSntpSample(two, 2).peer, 0) << "the shorter trip";
     EXPECT_EQ(PickSntpSample(two + 1, 1).peer, 0);
