@@ -24,6 +24,7 @@ endif()
 
 add_library(tempvaro_core STATIC
     ${PORTABLE_SOURCES}
+    net/host_lookup.cpp
     net/socket_support.cpp
     net/tcp_exchange.cpp
     net/udp_exchange.cpp

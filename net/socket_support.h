@@ -3,6 +3,7 @@
 #pragma once
 
 #include <winsock2.h>
+#include <ws2tcpip.h>
 
 // Starts the socket library (version 2.0) for as long as it lives.
 class SocketLibrary {
@@ -45,12 +46,35 @@ private:
     SOCKET socket_;
 };
 
-// host's first IPv4 address with port; false when the name does not resolve to one.
-bool ResolveIPv4(const char *host, unsigned short port, sockaddr_in *address);
+// An IPv4 or IPv6 address with its port.
+union SocketAddress {
+    sockaddr any;
+    sockaddr_in v4;
+    sockaddr_in6 v6;
+};
 
-// Makes `socket` a non-blocking TCP socket and starts connecting it to `address`; false when that failed at once.
-// The connection has opened, or failed, once the socket can be written or has failed; ConnectionOpened tells which.
-bool StartConnecting(OwnedSocket &socket, const sockaddr_in &address);
+int AddressSize(const SocketAddress &address);
+void SetPort(SocketAddress &address, unsigned short port);
+// The same family, address and port.
+bool SameAddress(const SocketAddress &a, const SocketAddress &b);
+
+// Public time services hand out a few addresses per name; more are not tried within one server's bound.
+const int kMaxHostAddresses = 6;
+
+// A host's addresses of both families, in the order the resolver gives them; their ports are 0.
+struct HostAddresses {
+    int count;
+    SocketAddress address[kMaxHostAddresses];
+};
+
+// Looks host up (it may block for long); count 0 when the name does not resolve. The socket library must be started.
+void ResolveHost(const char *host, HostAddresses *addresses);
+
+// Makes `socket` a non-blocking socket of the address's family and type, and for TCP starts connecting it to
+// `address`, for UDP connects it (so that it takes datagrams from there only, and a refused port shows as a failure).
+// False when that failed at once. A TCP connection has opened, or failed, once the socket can be written or has
+// failed; ConnectionOpened tells which.
+bool StartConnecting(OwnedSocket &socket, const SocketAddress &address, int type = SOCK_STREAM);
 bool ConnectionOpened(SOCKET socket);
 
 DWORD MillisecondsLeft(ULONGLONG deadline);

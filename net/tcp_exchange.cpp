@@ -43,9 +43,12 @@ int RunTcpExchange(const char *host, unsigned short port, DWORD connectMs, TcpEx
     if (!library.Started())
         return 0;
     OwnedSocket socket;
-    sockaddr_in address;
-    if (!ResolveIPv4(host, port, &address))
+    HostAddresses addresses;
+    ResolveHost(host, &addresses);
+    if (addresses.count == 0)
         return 0;
+    SocketAddress &address = addresses.address[0];
+    SetPort(address, port);
     SocketReader reader = {INVALID_SOCKET, 0};
     reader.WaitAtMost(connectMs);
     // Bounded, so that an address that never answers costs at most connectMs.

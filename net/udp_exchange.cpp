@@ -1,32 +1,32 @@
 // One round of datagrams: a request to each of a few servers, all sent together, and their answers read as they come.
 #include "net/udp_exchange.h"
 
-namespace {
-
-// A socket that takes datagrams from `address` only, and reports a refused port as a failure.
-bool Connect(OwnedSocket &socket, const sockaddr_in &address) {
-    socket.Reset(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
-    u_long nonBlocking = 1;
-    return socket.IsOpen() && ioctlsocket(socket.Get(), FIONBIO, &nonBlocking) == 0 &&
-           connect(socket.Get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+void DatagramRound::Send(const HostAddresses *peers, int count, unsigned short port, DWORD now) {
+    port_ = port;
+    count_ = count < kMaxDatagramPeers ? count : kMaxDatagramPeers;
+    for (int i = 0; i < count_; ++i) {
+        peers_[i].addresses = &peers[i];
+        peers_[i].next = 0;
+        AskNext(i, now);
+    }
 }
 
-} // namespace
-
-void DatagramRound::Send(const char *const *hosts, int count, unsigned short port, DatagramRequest request,
-                         void *context) {
-    count_ = count < kMaxDatagramPeers ? count : kMaxDatagramPeers;
-    for (int i = 0; i < count_; ++i)
-        if (!ResolveIPv4(hosts[i], port, &peers_[i].address) || !Connect(peers_[i].socket, peers_[i].address))
-            peers_[i].socket.Close();
-    // Resolved and connected first, so that the requests leave together.
-    for (int i = 0; i < count_; ++i) {
+bool DatagramRound::AskNext(int index, DWORD now) {
+    Peer &peer = peers_[index];
+    peer.socket.Close();
+    while (peer.next < peer.addresses->count) {
+        peer.address = peer.addresses->address[peer.next++];
+        SetPort(peer.address, port_);
         char packet[kDatagramSize];
-        Peer &peer = peers_[i];
-        const int length = peer.socket.IsOpen() ? request(context, i, peer.address.sin_addr.s_addr, packet) : 0;
-        if (length <= 0 || send(peer.socket.Get(), packet, length, 0) != length)
-            peer.socket.Close();
+        if (!StartConnecting(peer.socket, peer.address, SOCK_DGRAM))
+            continue;
+        const int length = request_(context_, index, peer.address, packet);
+        peer.askedAt = now;
+        if (length > 0 && send(peer.socket.Get(), packet, length, 0) == length)
+            return true;
     }
+    peer.socket.Close();
+    return false;
 }
 
 int DatagramRound::Awaited() const {
@@ -42,22 +42,38 @@ void DatagramRound::Watch(SocketWait &wait) const {
             wait.Watch(wait.readable, peers_[i].socket.Get());
 }
 
-void DatagramRound::Take(SocketWait &wait, DatagramAnswer answer, void *context) {
+DWORD DatagramRound::NextGiveUp() const {
+    DWORD earliest = ~0u;
+    for (int i = 0; i < count_; ++i) {
+        const Peer &peer = peers_[i];
+        // The last address is never given up: the caller's own bound ends its wait.
+        if (peer.socket.IsOpen() && peer.next < peer.addresses->count && peer.askedAt + kAddressSilenceMs < earliest)
+            earliest = peer.askedAt + kAddressSilenceMs;
+    }
+    return earliest;
+}
+
+void DatagramRound::Take(SocketWait &wait, DWORD now) {
     for (int i = 0; i < count_; ++i) {
         Peer &peer = peers_[i];
         const SOCKET socket = peer.socket.Get();
-        if (!peer.socket.IsOpen() || (!FD_ISSET(socket, &wait.readable) && !FD_ISSET(socket, &wait.failed)))
+        if (!peer.socket.IsOpen())
             continue;
+        if (!FD_ISSET(socket, &wait.readable) && !FD_ISSET(socket, &wait.failed)) {
+            if (now - peer.askedAt >= kAddressSilenceMs && peer.next < peer.addresses->count)
+                AskNext(i, now);
+            continue;
+        }
         char packet[kDatagramSize];
-        sockaddr_in from = {};
+        SocketAddress from = {};
         int fromSize = sizeof from;
-        const int length = recvfrom(socket, packet, sizeof packet, 0, reinterpret_cast<sockaddr *>(&from), &fromSize);
+        const int length = recvfrom(socket, packet, sizeof packet, 0, &from.any, &fromSize);
         if (length == SOCKET_ERROR) {
             const int error = WSAGetLastError();
+            // A refused port (ICMP unreachable) or a broken socket: this address will not answer.
             if (error != WSAEWOULDBLOCK && error != WSAEMSGSIZE)
-                peer.socket.Close();
-        } else if (from.sin_addr.s_addr == peer.address.sin_addr.s_addr && from.sin_port == peer.address.sin_port &&
-                   answer(context, i, peer.address.sin_addr.s_addr, packet, length)) {
+                AskNext(i, now);
+        } else if (SameAddress(from, peer.address) && answer_(context_, i, peer.address, packet, length)) {
             peer.socket.Close();
         }
     }

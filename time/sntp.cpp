@@ -64,17 +64,17 @@ int ParseSntpAnswer(const unsigned char *data, size_t size, uint64_t transmit, S
         return kSntpNoAnswer;
     if (stratum == 0) {
         const char *code = reinterpret_cast<const char *>(data + kReferenceId);
-        return memcmp(code, "DENY", 4) == 0 || memcmp(code, "RSTR", 4) == 0 ? kSntpDenied : kSntpNoAnswer;
+        return memcmp(code, "DENY", 4) == 0 || memcmp(code, "RSTR", 4) == 0 ? kSntpDenied : kSntpUnusable;
     }
     const uint64_t receivedStamp = ReadTimestamp(data + kReceive);
     const uint64_t sentStamp = ReadTimestamp(data + kTransmit);
     if (stratum > kLastStratum || leap == kLeapAlarm || receivedStamp == 0 || sentStamp == 0)
-        return kSntpNoAnswer;
+        return kSntpUnusable;
     // A server that names a time before this build, or answered before it received, has a broken clock.
     const uint64_t received = NtpTimestampToFileTime(receivedStamp);
     const uint64_t transmitted = NtpTimestampToFileTime(sentStamp);
     if (received < kEarliestServerTime || transmitted < received)
-        return kSntpNoAnswer;
+        return kSntpUnusable;
     answer->received = received;
     answer->transmitted = transmitted;
     return kSntpTime;

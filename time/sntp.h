@@ -8,9 +8,10 @@
 const int kSntpPacketSize = 48;
 
 enum SntpVerdict {
-    kSntpNoAnswer = 0, // not an answer to our request, or one that carries no usable time
+    kSntpNoAnswer = 0, // not an answer to our request
     kSntpTime = 1,     // a usable time
     kSntpDenied = 2,   // the server told us to stop asking it (kiss-o'-death DENY or RSTR)
+    kSntpUnusable = 3, // the server's answer to our request, but with no time we can use
 };
 
 // The server's receive and transmit times of a usable answer, as 100-nanosecond intervals since 1601-01-01 UTC.

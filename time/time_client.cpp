@@ -5,6 +5,7 @@
 
 #include <string.h>
 
+#include "net/host_lookup.h"
 #include "platform/format_text.h"
 #include "platform/owned_handle.h"
 #include "time/clock_lock.h"
@@ -22,8 +23,11 @@ bool FileTimeToUtc(uint64_t intervals, SYSTEMTIME *utc) {
     return FileTimeToSystemTime(&fileTime, utc) != FALSE;
 }
 
-// The servers' offset, asked in `order`, of the names given or else the built-in ones. reading is filled either way.
-int FetchOffset(const TimeServerNames *names, const int (&order)[kTimeServerCount], ClockReading *reading) {
+// The servers' offset, asked in `order`, of the names given or else the built-in ones. The names are looked up
+// together first; `clock` starts only then, so that no look-up lies inside the measurement. reading is filled
+// either way.
+int FetchOffset(const TimeServerNames *names, const int (&order)[kTimeServerCount], MeasureClock *clock,
+                ClockReading *reading) {
     *reading = ClockReading{};
     TimeServerNames builtIn;
     if (names == nullptr) {
@@ -34,8 +38,11 @@ int FetchOffset(const TimeServerNames *names, const int (&order)[kTimeServerCoun
     const char *hosts[kTimeServerCount];
     for (int i = 0; i < kTimeServerCount; ++i)
         hosts[i] = names->host[order[i] - 1];
+    HostAddresses servers[kTimeServerCount];
+    ResolveHosts(hosts, kTimeServerCount, kLookupBoundMs, servers);
+    clock->Start();
     TimeAnswer answer;
-    if (!FetchClockOffset(hosts, kTimeServerCount, true, &answer))
+    if (!FetchClockOffset(servers, kTimeServerCount, true, *clock, &answer))
         return 0;
     *reading = ClockReading{answer.offset, order[answer.host], answer.sntp};
     return 1;
@@ -64,8 +71,11 @@ CivilTime ToCivilTime(const SYSTEMTIME &time) {
 }
 
 int TimeClient::QueryTimeServer(const char *host, uint32_t *value) const {
+    HostAddresses server;
+    ResolveHosts(&host, 1, kLookupBoundMs, &server);
+    const MeasureClock clock;
     TimeAnswer answer;
-    if (!FetchClockOffset(&host, 1, false, &answer))
+    if (!FetchClockOffset(&server, 1, false, clock, &answer))
         return 0;
     *value = answer.value;
     return 1;
@@ -80,11 +90,12 @@ int TimeClient::CheckClock(char *text, int length, const TimeServerNames *names,
     reading = reading != nullptr ? reading : &read;
     *reading = ClockReading{};
     const ClockLock lock;
-    if (!lock.Held() || !FetchOffset(names, kCheckOrder, reading))
+    MeasureClock clock;
+    if (!lock.Held() || !FetchOffset(names, kCheckOrder, &clock, reading))
         return 0;
     // The machine's time against the same time moved by the seconds the offset reports, both in UTC, so that a
     // daylight-saving change cannot put the report an hour out.
-    const uint64_t now = MachineTimeNow();
+    const uint64_t now = clock.MachineTimeNow();
     SYSTEMTIME machine;
     SYSTEMTIME server;
     if (!FileTimeToUtc(now, &machine) ||
@@ -107,11 +118,13 @@ int TimeClient::SetClockFromServer(const TimeServerNames *names, ClockReading *r
     if (!EnableSystemTimePrivilege())
         return kSetNoPrivilege;
     const ClockLock lock;
-    if (!lock.Held() || !FetchOffset(names, kSetOrder, reading))
+    MeasureClock clock;
+    if (!lock.Held() || !FetchOffset(names, kSetOrder, &clock, reading))
         return kSetNoServer;
     SYSTEMTIME server;
-    if (!FileTimeToUtc(
-            MachineTimeNow() + static_cast<uint64_t>(reading->offset.milliseconds * kIntervalsPerMillisecond), &server))
+    if (!FileTimeToUtc(clock.MachineTimeNow() +
+                           static_cast<uint64_t>(reading->offset.milliseconds * kIntervalsPerMillisecond),
+                       &server))
         return kSetRefused;
     // Set as UTC: the machine's zone and its daylight saving then follow by themselves.
     return SetSystemTime(&server) ? kSetDone : kSetRefused;

@@ -1,9 +1,8 @@
-// Asks the time servers how far the machine's clock is off: the Time Protocol walk and, beside it, the SNTP round.
+// Asks the time servers how far the machine's clock is off: the SNTP round and, beside it, the Time Protocol walk.
 #include "time/time_fetch.h"
 
 #include <string.h>
 
-#include "net/socket_support.h"
 #include "net/udp_exchange.h"
 #include "time/calendar.h"
 #include "time/sntp.h"
@@ -13,10 +12,8 @@ namespace {
 const unsigned short kTimeProtocolPort = 37;
 const unsigned short kSntpPort = 123;
 const int kTimeValueSize = 4;
-// The walk has this long to answer before the SNTP round starts beside it.
-const DWORD kSntpAfterMs = 1000;
-// After the round's first usable answer, this long for the others, so that they can outvote it.
-const DWORD kSntpGatherMs = 250;
+// A server's address that has not connected in this long gets company from its next address.
+const DWORD kNextAddressMs = 1000;
 const DWORD kNever = ~0u;
 
 static_assert(kMaxDatagramPeers >= 3, "one SNTP round asks every server");
@@ -28,77 +25,101 @@ typedef void(WINAPI *PreciseTimeFunction)(FILETIME *);
 const PreciseTimeFunction g_preciseTime = reinterpret_cast<PreciseTimeFunction>(
     reinterpret_cast<void *>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetSystemTimePreciseAsFileTime")));
 
+DWORD Earlier(DWORD a, DWORD b) {
+    return a < b ? a : b;
+}
+
 // Servers that sent a kiss-o'-death DENY or RSTR are not asked by SNTP again while the program runs. Shared by every
-// worker; a slot is claimed once, atomically, and never cleared.
+// worker; a slot is claimed once, atomically, and never cleared. An address is kept as a hash of itself (never 0,
+// the empty slot's value).
 volatile LONG g_deniedAddresses[8];
 
-bool IsDenied(uint32_t address) {
+LONG Fingerprint(const SocketAddress &address) {
+    const bool v6 = address.any.sa_family == AF_INET6;
+    const unsigned char *bytes = v6 ? reinterpret_cast<const unsigned char *>(&address.v6.sin6_addr)
+                                    : reinterpret_cast<const unsigned char *>(&address.v4.sin_addr);
+    uint32_t hash = 2166136261u ^ address.any.sa_family;
+    for (size_t i = 0; i < (v6 ? sizeof address.v6.sin6_addr : sizeof address.v4.sin_addr); ++i)
+        hash = (hash ^ bytes[i]) * 16777619u;
+    return static_cast<LONG>(hash | 1);
+}
+
+bool IsDenied(const SocketAddress &address) {
+    const LONG fingerprint = Fingerprint(address);
     for (const volatile LONG &slot : g_deniedAddresses)
-        if (static_cast<uint32_t>(slot) == address)
+        if (slot == fingerprint)
             return true;
     return false;
 }
 
-void Deny(uint32_t address) {
+void Deny(const SocketAddress &address) {
+    const LONG fingerprint = Fingerprint(address);
     for (volatile LONG &slot : g_deniedAddresses) {
-        const LONG held = InterlockedCompareExchange(&slot, static_cast<LONG>(address), 0);
-        if (held == 0 || static_cast<uint32_t>(held) == address)
+        const LONG held = InterlockedCompareExchange(&slot, fingerprint, 0);
+        if (held == 0 || held == fingerprint)
             return;
     }
 }
 
-// The port-37 walk: one server at a time, each within its bound, its round trip taken as the time the connection
-// took to open (a server may wait before it sends, and that wait is no travel).
+// The port-37 walk: one server at a time, each within its bound. A server's addresses are tried one after another,
+// the next when the last has failed or has not connected within kNextAddressMs, and the first to connect is the one
+// read. The round trip is the time that connection took to open (a server may wait before it sends, and that wait
+// is no travel).
 class TimeProtocolWalk {
 public:
-    // `began`: the operation's start, a GetTickCount value that the walk's times count from.
-    TimeProtocolWalk(const char *const *hosts, int count, DWORD began) : hosts_(hosts), count_(count), began_(began) {}
+    TimeProtocolWalk(const HostAddresses *servers, int count, const MeasureClock &clock)
+        : servers_(servers), count_(count), clock_(clock) {}
 
-    // Starts on the next server whose name resolves; false when none is left.
-    bool AskNext() {
-        socket_.Close();
-        while (next_ < count_) {
-            sockaddr_in address;
-            if (!ResolveIPv4(hosts_[next_++], kTimeProtocolPort, &address))
-                continue;
-            connected_ = false;
-            received_ = 0;
-            deadline_ = GetTickCount() - began_ + kServerAttemptMs;
-            connectStarted_ = MachineTimeNow();
-            if (StartConnecting(socket_, address))
+    // Starts on the next server that has an address; false when none is left.
+    bool AskNext(DWORD now) {
+        Close();
+        while (++server_ < count_) {
+            nextAddress_ = 0;
+            deadline_ = now + kServerAttemptMs;
+            if (StartAttempt(now))
                 return true;
         }
         return false;
     }
-    DWORD Deadline() const { return deadline_; }
-    // The host being asked.
-    int Asked() const { return next_ - 1; }
+    // The server being asked.
+    int Asked() const { return server_; }
+    // When the walk must act even if no socket does: the server's deadline, or its next address's turn.
+    DWORD Due() const {
+        if (connected_ < 0 && nextAddress_ < servers_[server_].count)
+            return Earlier(deadline_, lastStartedAt_ + kNextAddressMs);
+        return deadline_;
+    }
 
-    void Watch(SocketWait &wait) { wait.Watch(connected_ ? wait.readable : wait.writable, socket_.Get()); }
+    void Watch(SocketWait &wait) {
+        if (connected_ >= 0) {
+            wait.Watch(wait.readable, attempts_[connected_].Get());
+            return;
+        }
+        for (OwnedSocket &attempt : attempts_)
+            if (attempt.IsOpen())
+                wait.Watch(wait.writable, attempt.Get());
+    }
 
-    // Takes what the wait found: 1 when the whole answer has arrived, -1 when this server has failed, run out of time
-    // or named a time before this build's day, 0 to go on waiting.
-    int Advance(SocketWait &wait, DWORD now) {
-        const SOCKET socket = socket_.Get();
-        const bool failed = FD_ISSET(socket, &wait.failed) != 0;
-        if (!connected_ && FD_ISSET(socket, &wait.writable)) {
-            if (!ConnectionOpened(socket))
-                return -1;
-            connected_ = true;
-            roundTrip_ = MachineTimeNow() - connectStarted_;
-        } else if (!connected_ && failed) {
-            return -1;
-        } else if (connected_ && (failed || FD_ISSET(socket, &wait.readable))) {
+    // Takes what the wait found, which ended at `wokeAt`: 1 when the whole answer has arrived, -1 when this server has
+    // failed, run out of time or named a time no working clock names, 0 to go on waiting.
+    int Advance(SocketWait &wait, int64_t wokeAt, DWORD now) {
+        if (connected_ < 0)
+            TakeConnections(wait, wokeAt, now);
+        else if (FD_ISSET(attempts_[connected_].Get(), &wait.failed) ||
+                 FD_ISSET(attempts_[connected_].Get(), &wait.readable)) {
             // A server that sends and closes at once may show as failed with its answer still to be read.
-            const int count = recv(socket, value_ + received_, kTimeValueSize - received_, 0);
+            const bool failed = FD_ISSET(attempts_[connected_].Get(), &wait.failed) != 0;
+            const int count = recv(attempts_[connected_].Get(), value_ + received_, kTimeValueSize - received_, 0);
             if (count == 0 || (count < 0 && (failed || WSAGetLastError() != WSAEWOULDBLOCK)))
                 return -1;
             received_ += count > 0 ? count : 0;
             if (received_ == kTimeValueSize) {
-                arrivedAt_ = MachineTimeNow();
-                return ServerTime() >= kEarliestServerTime ? 1 : -1;
+                arrivedAt_ = clock_.MachineTimeAt(wokeAt);
+                return IsUsableTimeValue(ntohl(Value())) ? 1 : -1;
             }
         }
+        if (connected_ < 0 && !Pending())
+            return -1;
         return now >= deadline_ ? -1 : 0;
     }
 
@@ -108,62 +129,108 @@ public:
         memcpy(&value, value_, sizeof value);
         return value;
     }
-    ClockOffset Offset() const { return CentreWholeSecond(ServerTime(), arrivedAt_, roundTrip_); }
+    ClockOffset Offset() const {
+        return CentreWholeSecond(TimeValueToFileTime(ntohl(Value())), arrivedAt_, roundTrip_);
+    }
 
 private:
-    uint64_t ServerTime() const { return TimeValueToFileTime(ntohl(Value())); }
+    void Close() {
+        for (OwnedSocket &attempt : attempts_)
+            attempt.Close();
+        connected_ = -1;
+        received_ = 0;
+    }
 
-    const char *const *hosts_;
+    bool Pending() const {
+        for (const OwnedSocket &attempt : attempts_)
+            if (attempt.IsOpen())
+                return true;
+        return false;
+    }
+
+    // Starts connecting to the server's next address; false when none is left that could be started.
+    bool StartAttempt(DWORD now) {
+        const HostAddresses &server = servers_[server_];
+        while (nextAddress_ < server.count) {
+            const int attempt = nextAddress_++;
+            SocketAddress address = server.address[attempt];
+            SetPort(address, kTimeProtocolPort);
+            startedAt_[attempt] = clock_.Counter();
+            lastStartedAt_ = now;
+            if (StartConnecting(attempts_[attempt], address))
+                return true;
+            attempts_[attempt].Close();
+        }
+        return false;
+    }
+
+    // The first attempt to connect wins and the others are dropped; a failed one makes way for the next address.
+    void TakeConnections(SocketWait &wait, int64_t wokeAt, DWORD now) {
+        for (int attempt = 0; attempt < kMaxHostAddresses && connected_ < 0; ++attempt) {
+            const SOCKET socket = attempts_[attempt].Get();
+            if (!attempts_[attempt].IsOpen())
+                continue;
+            if (FD_ISSET(socket, &wait.writable) && ConnectionOpened(socket)) {
+                connected_ = attempt;
+                roundTrip_ = clock_.Between(startedAt_[attempt], wokeAt);
+            } else if (FD_ISSET(socket, &wait.writable) || FD_ISSET(socket, &wait.failed)) {
+                attempts_[attempt].Close();
+            }
+        }
+        if (connected_ >= 0) {
+            for (int attempt = 0; attempt < kMaxHostAddresses; ++attempt)
+                if (attempt != connected_)
+                    attempts_[attempt].Close();
+        } else if (!Pending() || now - lastStartedAt_ >= kNextAddressMs) {
+            StartAttempt(now);
+        }
+    }
+
+    const HostAddresses *servers_;
     int count_;
-    DWORD began_;
-    int next_ = 0;
-    OwnedSocket socket_;
-    bool connected_ = false;
+    const MeasureClock &clock_;
+    int server_ = -1;
+    int nextAddress_ = 0;
+    OwnedSocket attempts_[kMaxHostAddresses];
+    int64_t startedAt_[kMaxHostAddresses] = {};
+    DWORD lastStartedAt_ = 0;
+    int connected_ = -1;
     char value_[kTimeValueSize] = {};
     int received_ = 0;
     DWORD deadline_ = 0;
-    uint64_t connectStarted_ = 0;
     uint64_t roundTrip_ = 0;
     uint64_t arrivedAt_ = 0;
 };
 
-DWORD Earlier(DWORD a, DWORD b) {
-    return a < b ? a : b;
-}
-
 // One SNTP round: what each request carried, and the usable answers so far.
 struct SntpRound {
-    enum State { kNotStarted, kOpen, kOver };
-    State state;
-    DWORD began; // the operation's start, a GetTickCount value; the times below are ms from it
-    DWORD deadline;
-    uint64_t sentAt[kMaxDatagramPeers];
+    const MeasureClock *clock;
+    bool open;
+    // When the wait that found the answers being taken ended: their arrival.
+    int64_t wokeAt;
+    int64_t sentAt[kMaxDatagramPeers];
     uint64_t transmit[kMaxDatagramPeers];
     SntpSample samples[kMaxDatagramPeers];
     int sampleCount;
     DWORD firstAnswerAt;
 
-    // Milliseconds into the operation: it lasts seconds, so 32 bits never wrap within it.
-    DWORD Now() const { return GetTickCount() - began; }
     // The round waits for every server asked, but only a short while after its first usable answer.
-    DWORD Due() const { return sampleCount > 0 ? Earlier(deadline, firstAnswerAt + kSntpGatherMs) : deadline; }
+    DWORD Due() const { return sampleCount > 0 ? Earlier(kSntpWaitMs, firstAnswerAt + kSntpGatherMs) : kSntpWaitMs; }
 };
 
-int FormatRequest(void *context, int peer, uint32_t address, char *packet) {
+int FormatRequest(void *context, int peer, const SocketAddress &address, char *packet) {
     if (IsDenied(address))
         return 0;
     SntpRound &round = *static_cast<SntpRound *>(context);
-    round.sentAt[peer] = MachineTimeNow();
-    // The low bits lie below the clock's resolution: a counter's makes the time stamp harder to guess.
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    round.transmit[peer] = FileTimeToNtpTimestamp(round.sentAt[peer]) ^ static_cast<uint64_t>(counter.QuadPart & 0xFF);
+    round.sentAt[peer] = round.clock->Counter();
+    // The low bits lie below the clock's resolution: the counter's make the time stamp harder to guess.
+    round.transmit[peer] = FileTimeToNtpTimestamp(round.clock->MachineTimeAt(round.sentAt[peer])) ^
+                           static_cast<uint64_t>(round.sentAt[peer] & 0xFF);
     FormatSntpRequest(round.transmit[peer], reinterpret_cast<unsigned char *>(packet));
     return kSntpPacketSize;
 }
 
-int TakeAnswer(void *context, int peer, uint32_t address, const char *packet, int length) {
-    const uint64_t arrivedAt = MachineTimeNow();
+int TakeAnswer(void *context, int peer, const SocketAddress &address, const char *packet, int length) {
     SntpRound &round = *static_cast<SntpRound *>(context);
     SntpAnswer answer;
     const int verdict = ParseSntpAnswer(reinterpret_cast<const unsigned char *>(packet), static_cast<size_t>(length),
@@ -171,82 +238,101 @@ int TakeAnswer(void *context, int peer, uint32_t address, const char *packet, in
     if (verdict == kSntpDenied)
         Deny(address);
     if (verdict != kSntpTime)
-        return verdict == kSntpDenied ? 1 : 0;
-    if (round.sampleCount == 0)
-        round.firstAnswerAt = round.Now();
-    round.samples[round.sampleCount++] =
-        SntpSample{SntpClockOffset(round.sentAt[peer], answer.received, answer.transmitted, arrivedAt),
-                   SntpRoundTripDelay(round.sentAt[peer], answer.received, answer.transmitted, arrivedAt), peer};
+        return verdict == kSntpNoAnswer ? 0 : 1;
+    SntpSample &sample = round.samples[round.sampleCount];
+    if (MakeSntpSample(round.clock->MachineTimeAt(round.sentAt[peer]), answer, round.clock->MachineTimeAt(round.wokeAt),
+                       peer, &sample)) {
+        if (round.sampleCount++ == 0)
+            round.firstAnswerAt = round.clock->MillisecondsAt(round.wokeAt);
+    }
     return 1;
 }
 
 } // namespace
 
-uint64_t MachineTimeNow() {
+void MeasureClock::Start() {
+    LARGE_INTEGER value;
+    QueryPerformanceFrequency(&value);
+    frequency_ = value.QuadPart;
     FILETIME now;
     if (g_preciseTime != nullptr)
         g_preciseTime(&now);
     else
         GetSystemTimeAsFileTime(&now);
-    return static_cast<uint64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime;
+    startCounter_ = Counter();
+    startTime_ = static_cast<uint64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime;
 }
 
-int FetchClockOffset(const char *const *hosts, int count, bool sntp, TimeAnswer *answer) {
+int64_t MeasureClock::Counter() const {
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    return counter.QuadPart;
+}
+
+uint64_t MeasureClock::Between(int64_t from, int64_t to) const {
+    const uint64_t ticks = to > from ? static_cast<uint64_t>(to - from) : 0;
+    const uint64_t frequency = static_cast<uint64_t>(frequency_);
+    // In two parts, so that a counter of any frequency cannot overflow.
+    return ticks / frequency * kIntervalsPerSecond + ticks % frequency * kIntervalsPerSecond / frequency;
+}
+
+int FetchClockOffset(const HostAddresses *servers, int count, bool sntp, const MeasureClock &clock,
+                     TimeAnswer *answer) {
     const SocketLibrary library;
     if (!library.Started())
         return 0;
     SntpRound round = {};
-    round.began = GetTickCount();
-    round.state = sntp ? SntpRound::kNotStarted : SntpRound::kOver;
-    TimeProtocolWalk walk(hosts, count, round.began);
-    bool walking = walk.AskNext();
-    DatagramRound datagrams;
+    round.clock = &clock;
+    DatagramRound datagrams(FormatRequest, TakeAnswer, &round);
+    if (sntp) {
+        datagrams.Send(servers, count, kSntpPort, clock.MillisecondsNow());
+        round.open = true;
+    }
+    TimeProtocolWalk walk(servers, count, clock);
+    bool walking = walk.AskNext(clock.MillisecondsNow());
+    bool walkAnswered = false;
     for (;;) {
-        DWORD now = round.Now();
-        // A walk that has ended without an answer does not wait for its second to pass.
-        if (round.state == SntpRound::kNotStarted && (!walking || now >= kSntpAfterMs)) {
-            datagrams.Send(hosts, count, kSntpPort, FormatRequest, &round);
-            round.deadline = round.Now() + kSntpWaitMs;
-            round.state = SntpRound::kOpen;
-        }
+        DWORD now = clock.MillisecondsNow();
         // Checked before every wait, so that datagrams that keep coming cannot hold the round open.
-        if (round.state == SntpRound::kOpen && (datagrams.Awaited() == 0 || now >= round.Due())) {
-            round.state = SntpRound::kOver;
+        if (round.open && (datagrams.Awaited() == 0 || now >= round.Due())) {
+            round.open = false;
             if (round.sampleCount > 0) {
                 const SntpSample &picked = PickSntpSample(round.samples, round.sampleCount);
-                answer->offset = ClockOffset{IntervalsToMilliseconds(picked.offset), 0};
-                answer->host = picked.peer;
-                answer->sntp = true;
+                *answer = TimeAnswer{ClockOffset{IntervalsToMilliseconds(picked.offset), 0}, 0, picked.peer, true};
                 return 1;
             }
         }
-        if (!walking && round.state == SntpRound::kOver)
+        if (walkAnswered && (!round.open || (now >= kSntpFirstMs && round.sampleCount == 0))) {
+            *answer = TimeAnswer{walk.Offset(), walk.Value(), walk.Asked(), false};
+            return 1;
+        }
+        if (!walking && !walkAnswered && !round.open)
             return 0;
         SocketWait wait;
-        DWORD wakeAt = round.state == SntpRound::kNotStarted ? kSntpAfterMs : kNever;
+        DWORD wakeAt = kNever;
         if (walking) {
             walk.Watch(wait);
-            wakeAt = Earlier(wakeAt, walk.Deadline());
+            wakeAt = walk.Due();
         }
-        if (round.state == SntpRound::kOpen) {
+        if (round.open) {
             datagrams.Watch(wait);
-            wakeAt = Earlier(wakeAt, round.Due());
+            wakeAt = Earlier(Earlier(wakeAt, round.Due()), datagrams.NextGiveUp());
+            if (walkAnswered)
+                wakeAt = Earlier(wakeAt, kSntpFirstMs);
         }
         wait.Wait(wakeAt > now ? wakeAt - now : 0);
-        now = round.Now();
+        round.wokeAt = clock.Counter();
+        now = clock.MillisecondsAt(round.wokeAt);
         if (walking) {
-            const int progress = walk.Advance(wait, now);
+            const int progress = walk.Advance(wait, round.wokeAt, now);
             if (progress > 0) {
-                answer->offset = walk.Offset();
-                answer->value = walk.Value();
-                answer->host = walk.Asked();
-                answer->sntp = false;
-                return 1;
+                walkAnswered = true;
+                walking = false;
+            } else if (progress < 0) {
+                walking = walk.AskNext(now);
             }
-            if (progress < 0)
-                walking = walk.AskNext();
         }
-        if (round.state == SntpRound::kOpen)
-            datagrams.Take(wait, TakeAnswer, &round);
+        if (round.open)
+            datagrams.Take(wait, now);
     }
 }

@@ -1,30 +1,61 @@
-// Asks the time servers how far the machine's clock is off: the Time Protocol walk, one server after another, and
-// beside it, once the walk has gone a second without an answer, one SNTP round to all of them. One wait serves both.
+// Asks the time servers how far the machine's clock is off: SNTP to all of them from the first moment, and beside it
+// the Time Protocol walk, one server after another. One wait serves both.
 #pragma once
 
 #include <winsock2.h>
 #include <stdint.h>
 
+#include "net/socket_support.h"
 #include "time/clock_offset.h"
 
-// At most this long per server on port 37, connecting and reading together (name look-up aside).
+// At most this long per server on port 37, connecting and reading together.
 const DWORD kServerAttemptMs = 5000;
 // At most this long for the SNTP round's answers.
 const DWORD kSntpWaitMs = 5000;
+// A port-37 answer that comes before this is held back while SNTP may still give a finer one.
+const DWORD kSntpFirstMs = 1000;
+// After the round's first usable answer, this long for the others, so that they can outvote it.
+const DWORD kSntpGatherMs = 250;
+// The servers' names are looked up together, before the measurement starts, within this.
+const DWORD kLookupBoundMs = 3000;
 
-// The machine's clock as a file time (UTC), as finely as Windows can read it.
-uint64_t MachineTimeNow();
+// The machine's clock read once beside a monotonic counter. Every instant of a measurement is a counter reading whose
+// machine time is derived from that pair, so that a clock stepped meanwhile can neither bend nor wrap a round trip.
+class MeasureClock {
+public:
+    MeasureClock() { Start(); }
+    // Reads the pair anew.
+    void Start();
+    int64_t Counter() const;
+    // The machine's clock at a counter reading no earlier than the start, as a file time (UTC).
+    uint64_t MachineTimeAt(int64_t counter) const { return startTime_ + Between(startCounter_, counter); }
+    uint64_t MachineTimeNow() const { return MachineTimeAt(Counter()); }
+    // Milliseconds from the start to a counter reading.
+    DWORD MillisecondsAt(int64_t counter) const {
+        return static_cast<DWORD>(Between(startCounter_, counter) / kIntervalsPerMillisecond);
+    }
+    DWORD MillisecondsNow() const { return MillisecondsAt(Counter()); }
+    // File-time units from one reading to a later one.
+    uint64_t Between(int64_t from, int64_t to) const;
+
+private:
+    int64_t frequency_;
+    int64_t startCounter_;
+    uint64_t startTime_;
+};
 
 struct TimeAnswer {
     ClockOffset offset;
     // The port-37 answer's four bytes, in network byte order, when the answer came from there.
     uint32_t value;
-    // Which of the hosts asked gave the answer, and whether by SNTP.
+    // Which of the servers asked gave the answer, and whether by SNTP.
     int host;
     bool sntp;
 };
 
-// Asks `count` servers (at most three) in the given order on port 37, and when `sntp`, all of them by SNTP beside
-// that walk once it has gone a second without an answer, or has ended. 1 with the first usable result of either; 0
-// when neither gave one. A server that names a time before this build's day has not answered.
-int FetchClockOffset(const char *const *hosts, int count, bool sntp, TimeAnswer *answer);
+// Asks `count` servers (at most three), at the addresses given, in that order on port 37, and when `sntp`, all of them
+// by SNTP at once from the start. The SNTP round's choice ends the operation as soon as it is made; a port-37 answer
+// is taken only when no usable SNTP answer has come kSntpFirstMs after the start, or every SNTP server has failed.
+// 1 with the answer; 0 when neither protocol gave one. A server that names a time before this build's day, or zero,
+// has not answered. Every instant is read from `clock`, started before the call.
+int FetchClockOffset(const HostAddresses *servers, int count, bool sntp, const MeasureClock &clock, TimeAnswer *answer);
