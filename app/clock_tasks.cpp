@@ -16,9 +16,13 @@ const ULONGLONG kMillisecondsPerHour = 3600000;
 // 1 while an automatic set runs, from its start to its last text.
 volatile LONG g_autoSyncRunning;
 
-// The periodic set, on the window's thread only: its period (0 for none) and when it is next due.
+// The periodic set, on the window's thread only: its period (0 for none), when it is next due, and its delays.
 ULONGLONG g_resyncPeriodMs;
 ULONGLONG g_resyncDueAt;
+const AutoSyncDelays *g_resyncDelays;
+
+// Set when Windows resumes, for an automatic set waiting for its retry.
+const HANDLE g_resumed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
 
 bool SetClock() {
     const TimeServerNames names = ConfiguredServers();
@@ -68,7 +72,9 @@ DWORD WINAPI AutoSyncTask(LPVOID parameter) {
     Sleep(delays.firstMs);
     bool done = SetClock();
     if (!done) {
-        Sleep(delays.retryMs);
+        ResetEvent(g_resumed);
+        if (WaitForSingleObject(g_resumed, delays.retryMs) == WAIT_OBJECT_0)
+            Sleep(delays.firstMs);
         done = SetClock();
     }
     if (done)
@@ -88,18 +94,30 @@ bool StartAutoSync(const AutoSyncDelays *delays) {
 }
 
 void ScheduleResync(bool autoSetTime, int hours) {
-    g_resyncPeriodMs = autoSetTime && hours > 0 ? static_cast<ULONGLONG>(hours) * kMillisecondsPerHour : 0;
-    g_resyncDueAt = GetTickCount64() + g_resyncPeriodMs;
+    ScheduleResyncEvery(autoSetTime && hours > 0 ? static_cast<ULONGLONG>(hours) * kMillisecondsPerHour : 0);
+}
+
+void ScheduleResyncEvery(ULONGLONG periodMs, const AutoSyncDelays *delays) {
+    g_resyncDelays = delays;
+    // A save that changes nothing about the sets must not put the next one off again, or a user who saves daily
+    // would never get a daily set.
+    if (periodMs == g_resyncPeriodMs)
+        return;
+    g_resyncPeriodMs = periodMs;
+    g_resyncDueAt = GetTickCount64() + periodMs;
 }
 
 void ResyncIfDue() {
-    if (g_resyncPeriodMs != 0 && GetTickCount64() >= g_resyncDueAt)
-        ResyncNow();
+    if (g_resyncPeriodMs != 0 && GetTickCount64() >= g_resyncDueAt) {
+        g_resyncDueAt = GetTickCount64() + g_resyncPeriodMs;
+        StartAutoSync(g_resyncDelays);
+    }
 }
 
-void ResyncNow() {
+void ResyncAfterResume() {
     if (g_resyncPeriodMs == 0)
         return;
     g_resyncDueAt = GetTickCount64() + g_resyncPeriodMs;
-    StartAutoSync();
+    if (!StartAutoSync(g_resyncDelays))
+        SetEvent(g_resumed);
 }

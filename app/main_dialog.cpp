@@ -66,7 +66,7 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         break;
     case WM_POWERBROADCAST:
         if (wParam == PBT_APMRESUMEAUTOMATIC)
-            ResyncNow();
+            ResyncAfterResume();
         break;
     case WM_SHOWWINDOW:
         g_appShell.OnShowWindow(window, wParam != FALSE);

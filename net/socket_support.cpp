@@ -9,7 +9,8 @@ int AddressSize(const SocketAddress &address) {
 
 void SetPort(SocketAddress &address, unsigned short port) {
     // The port lies at the same place in both families' records.
-    address.v4.sin_port = htons(port);
+    if (address.v4.sin_port == 0)
+        address.v4.sin_port = htons(port);
 }
 
 bool SameAddress(const SocketAddress &a, const SocketAddress &b) {

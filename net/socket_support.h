@@ -54,6 +54,7 @@ union SocketAddress {
 };
 
 int AddressSize(const SocketAddress &address);
+// Gives the address `port`, unless it names a port of its own (a resolved address never does).
 void SetPort(SocketAddress &address, unsigned short port);
 // The same family, address and port.
 bool SameAddress(const SocketAddress &a, const SocketAddress &b);

@@ -18,8 +18,8 @@ const wchar_t kAutoRunKey[] = L"AutoRun";
 const wchar_t kAutoSetTimeKey[] = L"AutoSetTime";
 const wchar_t kMinimizedKey[] = L"AutoXiao";
 const wchar_t kResyncHoursKey[] = L"ResyncHours";
-// Room for any valid ResyncHours, and enough more to tell a longer text from it.
-const DWORD kResyncTextSize = 8;
+// Room for any valid ResyncHours, leading zeros and all; a text that fills it may have been cut, and is no number.
+const DWORD kResyncTextSize = 64;
 const int kTimeServerKeyCount = 3;
 const wchar_t *const kTimeServerKeys[kTimeServerKeyCount] = {L"TimeServer1", L"TimeServer2", L"TimeServer3"};
 // Read for a missing key: neither on nor off, so the box stays as the template made it.
@@ -75,7 +75,7 @@ SavedChoices ReadSettings() {
     wchar_t resync[kResyncTextSize];
     file.ReadText(kResyncHoursKey, resync, kResyncTextSize);
     return SavedChoices{file.Read(kAutoRunKey), file.Read(kAutoSetTimeKey), file.Read(kMinimizedKey),
-                        ParseResyncHours(resync)};
+                        ParseResyncHours(lstrlenW(resync) < static_cast<int>(kResyncTextSize) - 1 ? resync : L"")};
 }
 
 bool WriteSettings(bool autoRun, bool autoSetTime, bool minimized) {

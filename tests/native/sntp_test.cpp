@@ -119,8 +119,8 @@ TEST(ResyncHours, TakesOneTo720OrZeroAndElseTheDefault) {
     const struct {
         const wchar_t *text;
         int hours;
-    } rows[] = {{L"1", 1},    {L"720", 720}, {L"0", 0},    {L"", 24},
-                {L"721", 24}, {L"-1", 24},   {L"12h", 24}, {L"99999999999", 24}};
+    } rows[] = {{L"1", 1},    {L"720", 720},        {L"0", 0},     {L"", 24},    {L"721", 24}, {L"-1", 24},
+                {L"12h", 24}, {L"99999999999", 24}, {L"0012", 12}, {L" 12", 24}, {L"+12", 24}};
     for (const auto &row : rows)
         EXPECT_EQ(ParseResyncHours(row.text), row.hours) << static_cast<int>(row.text[0]);
 }

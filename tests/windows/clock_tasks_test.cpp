@@ -147,3 +147,37 @@ TEST_F(ClockTasksTest, AutoSyncSucceedsOnTheRetry) {
     EXPECT_EQ(FindChange(0, "更新本机时间失败!"), nullptr);
     EXPECT_EQ(third.Connections(), 1);
 }
+
+TEST_F(ClockTasksTest, TheDailySetKeepsItsCountdownAndAResumeBringsTheRetryForward) {
+    static const AutoSyncDelays delays = {100, 60000};
+    FakeTimeServer third;
+    ASSERT_TRUE(third.Start("127.0.0.13", ServerBehaviour::Answer));
+    third.SetOffset(0);
+    ScheduleResyncEvery(1500, &delays);
+    for (int tick = 0; tick < 10; ++tick) {
+        Watch(100);
+        ScheduleResyncEvery(1500, &delays); // a save that changes nothing
+        ResyncIfDue();
+    }
+    EXPECT_EQ(FindChange(0, "更新本机时间..."), nullptr) << "not before its period";
+    for (int tick = 0; tick < 40 && FindChange(0, "更新本机时间...") == nullptr; ++tick) {
+        Watch(100);
+        ResyncIfDue();
+    }
+    ASSERT_NE(FindChange(0, "更新本机时间..."), nullptr);
+    EXPECT_LT(FindChange(0, "更新本机时间...")->atMs, 2200u) << "counted from the first schedule, not the last save";
+    Watch(4000, "成功更新本机时间");
+    EXPECT_EQ(third.Connections(), 1);
+
+    // The next set fails and waits a minute for its retry, until Windows resumes.
+    third.Stop();
+    ScheduleResyncEvery(100, &delays);
+    Watch(200);
+    ResyncIfDue();
+    Watch(1000);
+    ASSERT_TRUE(third.Start("127.0.0.13", ServerBehaviour::Answer));
+    ResyncAfterResume();
+    Watch(4000, "成功更新本机时间");
+    EXPECT_EQ(third.Connections(), 1) << "the retry came after the resume";
+    ScheduleResyncEvery(0);
+}

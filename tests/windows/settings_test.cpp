@@ -167,7 +167,8 @@ TEST_F(SettingsTest, ZerosUntickAndOtherValuesLeaveTheBoxAlone) {
     for (int id : {IDC_AUTORUN, IDC_AUTOSYNC, IDC_MINIMIZED})
         Tick(id, true);
     // A lower-case header names the same section; a 2 and a missing key change nothing.
-    WriteFileText(SettingsPath(), "[config]\r\nAutoRun=0\r\nAutoSetTime=2\r\n");
+    WriteFileText(SettingsPath(), "[config]\r\nAutoRun=0\r\nAutoSetTime=2\r\nResyncHours=00000720\r\n");
+    EXPECT_EQ(ReadSettings().resyncHours, 720) << "leading zeros are still the number";
     EXPECT_FALSE(ApplySettings(window_));
     EXPECT_FALSE(Ticked(IDC_AUTORUN));
     EXPECT_TRUE(Ticked(IDC_AUTOSYNC));

@@ -3,8 +3,12 @@
 
 #include <string.h>
 
+#include <initializer_list>
+
+#include "fake_sntp_server.h"
 #include "fake_time_server.h"
 #include "time/time_client.h"
+#include "net/udp_exchange.h"
 #include "time/time_fetch.h"
 
 namespace {
@@ -17,6 +21,38 @@ const uint32_t k2014March5 = 3602966400u;
 
 ULONGLONG MillisecondsSince(ULONGLONG start) {
     return GetTickCount64() - start;
+}
+
+// Servers at the given loopback addresses, each a list of addresses (with a port where it is not the protocol's)
+// separated by blanks.
+struct Servers {
+    HostAddresses hosts[3] = {};
+    explicit Servers(std::initializer_list<const char *> servers) {
+        int server = 0;
+        for (const char *addresses : servers) {
+            char copy[64];
+            strcpy(copy, addresses);
+            for (char *address = strtok(copy, " "); address != nullptr; address = strtok(nullptr, " ")) {
+                sockaddr_in &at = hosts[server].address[hosts[server].count++].v4;
+                char *port = strchr(address, ':');
+                at.sin_port = port != nullptr ? htons(static_cast<u_short>(atoi(port + 1))) : 0;
+                if (port != nullptr)
+                    *port = '\0';
+                at.sin_family = AF_INET;
+                at.sin_addr.s_addr = inet_addr(address);
+            }
+            ++server;
+        }
+    }
+};
+
+// Fetches from the servers as the check does; the time it took, in ms, into `elapsed`.
+int Fetch(const Servers &servers, TimeAnswer *answer, ULONGLONG *elapsed) {
+    const ULONGLONG start = GetTickCount64();
+    const MeasureClock clock;
+    const int result = FetchClockOffset(servers.hosts, 3, true, clock, answer);
+    *elapsed = GetTickCount64() - start;
+    return result;
 }
 
 SYSTEMTIME Utc(uint32_t hostOrderValue) {
@@ -156,4 +192,51 @@ TEST(SetClockFromServer, FailsWhenNoServerAnswersOrThePlatformRefuses) {
     SYSTEMTIME after;
     GetLocalTime(&after);
     EXPECT_EQ(after.wHour, before.wHour) << "the clock did not move by an hour";
+}
+
+TEST(FetchClockOffset, GathersSntpAnswersUntilAllCameOr250MsAfterTheFirst) {
+    FakeSntpServer first, second, third;
+    ASSERT_TRUE(first.Start(1231, SntpBehaviour::Answer, 1000));
+    ASSERT_TRUE(second.Start(1232, SntpBehaviour::Answer, 2000, 100));
+    ASSERT_TRUE(third.Start(1233, SntpBehaviour::Answer, 50000));
+    TimeAnswer answer;
+    ULONGLONG elapsed;
+    ASSERT_EQ(Fetch(Servers{"127.0.0.1:1231", "127.0.0.1:1232", "127.0.0.1:1233"}, &answer, &elapsed), 1);
+    EXPECT_TRUE(answer.sntp);
+    EXPECT_EQ(answer.host, 1) << "the median of three";
+    EXPECT_NEAR(static_cast<double>(answer.offset.milliseconds), 2000, 20);
+    EXPECT_LT(elapsed, 240u) << "all three answered: no waiting out the 250 ms";
+
+    // Server 1's first address is silent and its second asked after a second; server 2 is silent, and server 3 sends
+    // datagrams that answer nothing, which must not hold the round open past 250 ms after the one answer.
+    second.Stop();
+    ASSERT_TRUE(second.Start(1232, SntpBehaviour::Silent));
+    third.Stop();
+    ASSERT_TRUE(third.Start(1233, SntpBehaviour::Chatter));
+    ASSERT_EQ(Fetch(Servers{"127.0.0.31 127.0.0.1:1231", "127.0.0.1:1232", "127.0.0.1:1233"}, &answer, &elapsed), 1);
+    EXPECT_EQ(answer.host, 0);
+    EXPECT_GE(elapsed, kAddressSilenceMs + kSntpGatherMs - 10);
+    EXPECT_LT(elapsed, kAddressSilenceMs + kSntpGatherMs + 200);
+    EXPECT_EQ(first.Requests(), 2);
+}
+
+TEST(FetchClockOffset, TakesAPort37AnswerOnlyWhenSntpHasNoneAfterASecond) {
+    FakeTimeServer port37;
+    ASSERT_TRUE(port37.Start(kServer1, ServerBehaviour::Answer));
+    port37.SetOffset(7);
+    FakeSntpServer sntp;
+    ASSERT_TRUE(sntp.Start(1231, SntpBehaviour::Answer, 7000, 900)); // held 0.9 s by the server, which is no trip
+    const Servers servers{"127.0.0.1:1231 127.0.0.11", kServer2, kServer3};
+    TimeAnswer answer;
+    ULONGLONG elapsed;
+    ASSERT_EQ(Fetch(servers, &answer, &elapsed), 1);
+    EXPECT_TRUE(answer.sntp) << "a port-37 answer within the second waits for SNTP";
+    EXPECT_NEAR(static_cast<double>(answer.offset.milliseconds), 7000, 20);
+
+    sntp.Stop();
+    ASSERT_TRUE(sntp.Start(1231, SntpBehaviour::Silent));
+    ASSERT_EQ(Fetch(servers, &answer, &elapsed), 1);
+    EXPECT_FALSE(answer.sntp);
+    EXPECT_GE(elapsed, kSntpFirstMs - 20);
+    EXPECT_NEAR(static_cast<double>(answer.offset.milliseconds), 7000, 520);
 }
