@@ -60,6 +60,9 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_COMMAND:
         OnCommand(window, LOWORD(wParam));
         break;
+    case kLogonStartReadMessage:
+        ShowLogonStartRead(window, wParam != 0);
+        break;
     case WM_TIMER:
         g_appShell.ShowClock();
         ResyncIfDue();

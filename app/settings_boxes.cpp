@@ -24,15 +24,29 @@ bool IsTicked(HWND window, int checkBox) {
     return IsDlgButtonChecked(window, checkBox) == BST_CHECKED;
 }
 
-// A log-on start left for a program that the guard refuses now is removed; when none is left, the box says so.
-void ShowLogonStartAsSaved(HWND window) {
-    if (ReadSettings().autoRun == 0)
-        CheckDlgButton(window, IDC_AUTORUN, BST_UNCHECKED);
+// The log-on box keeps in its user data the log-on start it last showed as known (from the file at start, from the
+// Task Scheduler once read, from a save) and whether a save has decided it since the start, so that the start's
+// reading, which may come after a save, does not undo it. Only the window's thread reads or writes it.
+const LONG_PTR kShownRegistered = 1;
+const LONG_PTR kDecidedBySave = 2;
+
+LONG_PTR LogonStartShown(HWND window) {
+    return GetWindowLongPtrW(GetDlgItem(window, IDC_AUTORUN), GWLP_USERDATA);
 }
 
-DWORD WINAPI DropRefusedLogonStartTask(LPVOID window) {
-    DropRefusedLogonStart();
-    ShowLogonStartAsSaved(static_cast<HWND>(window));
+void RememberLogonStart(HWND window, bool registered, LONG_PTR decided) {
+    SetWindowLongPtrW(GetDlgItem(window, IDC_AUTORUN), GWLP_USERDATA, (registered ? kShownRegistered : 0) | decided);
+}
+
+void ShowLogonStart(HWND window, bool registered, LONG_PTR decided) {
+    CheckDlgButton(window, IDC_AUTORUN, registered ? BST_CHECKED : BST_UNCHECKED);
+    RememberLogonStart(window, registered, decided);
+}
+
+DWORD WINAPI ReadLogonStartTask(LPVOID window) {
+    bool registered = false;
+    if (ReadLogonStart(registered))
+        PostMessageW(static_cast<HWND>(window), kLogonStartReadMessage, registered, 0);
     return 0;
 }
 
@@ -46,17 +60,31 @@ bool ApplySettings(HWND window) {
     if (choices.autoSetTime == 1)
         StartAutoSync();
     ScheduleResync(choices.autoSetTime == 1, choices.resyncHours);
-    if (choices.autoRun == 1)
-        StartTask(DropRefusedLogonStartTask, window);
+    // The file is the machine's, the log-on start each user's own: until the Task Scheduler says, and where it
+    // cannot, the box shows what the last save wrote.
+    RememberLogonStart(window, choices.autoRun == 1, 0);
+    StartTask(ReadLogonStartTask, window);
     return choices.minimized == 1;
 }
 
+void ShowLogonStartRead(HWND window, bool registered) {
+    const LONG_PTR shown = LogonStartShown(window);
+    if ((shown & kDecidedBySave) != 0)
+        return;
+    if (IsTicked(window, IDC_AUTORUN) == (shown == kShownRegistered))
+        ShowLogonStart(window, registered, 0);
+    else
+        RememberLogonStart(window, registered, 0);
+}
+
 bool SaveBoxes(HWND window) {
-    const bool saved =
-        WriteSettings(IsTicked(window, IDC_AUTORUN), IsTicked(window, IDC_AUTOSYNC), IsTicked(window, IDC_MINIMIZED));
-    if (!saved)
-        ShowLogonStartAsSaved(window);
-    return saved;
+    const bool wanted = IsTicked(window, IDC_AUTORUN);
+    bool registered = LogonStartShown(window) & kShownRegistered;
+    // A save that leaves the box as it was shown leaves every task alone: another administrator's start may have
+    // shown it from the file.
+    const bool changed = wanted == registered || ChangeLogonStart(wanted, registered);
+    ShowLogonStart(window, registered, kDecidedBySave);
+    return WriteSettings(registered, IsTicked(window, IDC_AUTOSYNC), IsTicked(window, IDC_MINIMIZED)) && changed;
 }
 
 void SaveSettings(HWND window) {

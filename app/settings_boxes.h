@@ -6,10 +6,18 @@
 // What the user is told when the settings file could not be written.
 extern const char kSaveFailedText[];
 
-// Ticks the boxes as the file says and starts the automatic set when it is on; true when the window is to start
-// minimised.
+// Posted to the main window once the start has read, off the window's thread, whether the running user has a log-on
+// start that is kept: wParam 1 when there is one, 0 when not. Nothing is posted when the Task Scheduler could not say.
+const UINT kLogonStartReadMessage = WM_APP + 1;
+
+// Ticks the boxes as the file says, starts the automatic set when it is on and starts reading the user's log-on
+// start; true when the window is to start minimised.
 bool ApplySettings(HWND window);
-// Saves the boxes; false when any of it failed.
+// Shows the log-on start that the start read, unless a save has decided it since; a box the user has changed in the
+// meantime keeps the user's choice.
+void ShowLogonStartRead(HWND window, bool registered);
+// Saves the boxes; false when any of it failed. The log-on start is registered or removed only when the box differs
+// from what it last showed as known.
 bool SaveBoxes(HWND window);
 // SaveBoxes, then tells the user how it went.
 void SaveSettings(HWND window);

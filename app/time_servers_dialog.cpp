@@ -16,6 +16,7 @@ const char kNotAHostNameText[] = "服务器%d的名称不对：只能由字母�
                                  "点隔开的每一段1至63个字符，全长不超过253个字符；也可以写IP地址。";
 const WPARAM kMaxNameLength = 253;
 const wchar_t kIdeographicSpace = 0x3000;
+static_assert(kTimeServerSettings == kTimeServerCount, "one key in the settings file for each server");
 
 int ServerBox(int server) {
     return IDC_SERVER1 + server - 1;
@@ -58,25 +59,22 @@ void WarnNotAHostName(HWND window, int server) {
     SendMessageW(box, EM_SETSEL, 0, -1);
 }
 
-// Checks every box before anything is written, so that one bad name saves nothing.
+// Checks every box before anything is written, so that one bad name saves nothing; a write that fails saves nothing
+// either, and the dialog stays open.
 void OnSave(HWND window) {
     char names[kTimeServerCount][kHostNameSize];
-    TypedServerName kinds[kTimeServerCount];
+    const char *kept[kTimeServerSettings];
     for (int server = 1; server <= kTimeServerCount; ++server) {
         char typed[kHostNameSize];
         ReadBox(window, server, typed);
-        kinds[server - 1] = ReadTypedServerName(server, typed, names[server - 1]);
-        if (kinds[server - 1] == TypedServerName::kNotAHostName) {
+        const TypedServerName kind = ReadTypedServerName(server, typed, names[server - 1]);
+        if (kind == TypedServerName::kNotAHostName) {
             WarnNotAHostName(window, server);
             return;
         }
+        kept[server - 1] = kind == TypedServerName::kOwn ? names[server - 1] : nullptr;
     }
-    bool saved = true;
-    for (int server = 1; server <= kTimeServerCount; ++server) {
-        const bool own = kinds[server - 1] == TypedServerName::kOwn;
-        saved = WriteTimeServerSetting(server, own ? names[server - 1] : nullptr) && saved;
-    }
-    if (saved)
+    if (WriteTimeServerSettings(kept))
         EndDialog(window, IDOK);
     else
         ShowMessage(window, kSaveFailedText, kCaption, MB_OK | MB_ICONWARNING);

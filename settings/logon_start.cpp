@@ -91,8 +91,16 @@ bool DeleteNamedTask(const TaskLibrary &library, BSTR name) {
     return SUCCEEDED(result) || IsMissing(result);
 }
 
-// Whether the task starts exactly one program, and one that the guard would let a task start now. An earlier build
-// registered the path as the program was started, and only checked that its user could not change it.
+// Whether only administrators may change the task itself: a task of the user's name that someone made before the user
+// saved, or changed since, may be hers.
+bool OnlyAdministratorsMayChangeTask(IRegisteredTask *task) {
+    ComString sddl(nullptr);
+    return SUCCEEDED(task->GetSecurityDescriptor(OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, sddl.Out())) &&
+           sddl.Get() != nullptr && OnlyAdministratorsMayChangeSddl(sddl.Get());
+}
+
+// Whether the task starts exactly one program, by the path the guard would register now for a program it allows. An
+// earlier build registered the path as the program was started, and only checked that its user could not change it.
 bool StartsGuardedProgram(IRegisteredTask *task) {
     ComRef<ITaskDefinition> definition;
     ComRef<IActionCollection> actions;
@@ -109,10 +117,11 @@ bool StartsGuardedProgram(IRegisteredTask *task) {
 // What to do with the running user's task of one name.
 enum class TaskRemoval { kAlways, kWhenRefused };
 
-// Removes the running user's task of `name`, always or only when the guard refuses its program; `kept` is set when it
-// stays. A task of the per-user name is the user's by its name; one of the old name only when it runs as the user,
-// so another user's, or one whose user cannot be read, is not ours to touch. False when the library could not say or
-// the task could not be deleted.
+// Removes the running user's task of `name`, always or unless it is one the user may keep: it runs as the user, only
+// administrators may change it, and it starts a program the guard allows; `kept` is set when it stays. A task of the
+// per-user name is the user's by its name, whoever made it; one of the old name only when it runs as the user, so
+// another user's, or one whose user cannot be read, is not ours to touch. False when the library could not say or the
+// task could not be deleted.
 bool RemoveOwnTask(const TaskLibrary &library, const wchar_t *name, const wchar_t *sid, TaskRemoval removal,
                    bool &kept) {
     const ComString text(name);
@@ -122,9 +131,11 @@ bool RemoveOwnTask(const TaskLibrary &library, const wchar_t *name, const wchar_
     const HRESULT found = library->GetTask(text.Get(), task.Out());
     if (FAILED(found))
         return IsMissing(found);
-    if (wcscmp(name, kOldTaskName) == 0 && !RunsAsCurrentUser(task.Get(), sid))
+    const bool runsAsUser = RunsAsCurrentUser(task.Get(), sid);
+    if (wcscmp(name, kOldTaskName) == 0 && !runsAsUser)
         return true;
-    if (removal == TaskRemoval::kWhenRefused && StartsGuardedProgram(task.Get())) {
+    if (removal == TaskRemoval::kWhenRefused && runsAsUser && OnlyAdministratorsMayChangeTask(task.Get()) &&
+        StartsGuardedProgram(task.Get())) {
         kept = true;
         return true;
     }
@@ -148,18 +159,28 @@ bool RegisterLogonTask(const wchar_t *programPath) {
     wchar_t taskName[kTaskNameSize] = {};
     wchar_t sid[kSidSize] = {};
     wchar_t xml[kLogonTaskXmlSize];
-    if (!LogonTaskName(taskName, sid) || !FormatLogonTaskXml(programPath, sid, xml, kLogonTaskXmlSize))
+    wchar_t sddl[kLogonTaskSddlSize];
+    if (!LogonTaskName(taskName, sid) || !FormatLogonTaskXml(programPath, sid, xml, kLogonTaskXmlSize) ||
+        !FormatLogonTaskSddl(sid, sddl, kLogonTaskSddlSize))
         return false;
     TaskLibrary library;
     const ComString name(taskName);
     const ComString text(xml);
-    if (!library.Connect() || name.Get() == nullptr || text.Get() == nullptr)
+    const ComString security(sddl);
+    if (!library.Connect() || name.Get() == nullptr || text.Get() == nullptr || security.Get() == nullptr)
         return false;
     // No user or password: the task runs with the token of whoever the principal names, once they have logged on.
+    // A task of this name that someone else made first would keep her rights to change it through an update, so it
+    // is deleted and ours made new, with its own descriptor and no entry added for the principal; if someone makes it
+    // again in between, creating fails.
     const VARIANT none = {};
+    VARIANT descriptor = {};
+    V_VT(&descriptor) = VT_BSTR;
+    V_BSTR(&descriptor) = security.Get();
     ComRef<IRegisteredTask> task;
-    return SUCCEEDED(library->RegisterTask(name.Get(), text.Get(), TASK_CREATE_OR_UPDATE, none, none,
-                                           TASK_LOGON_INTERACTIVE_TOKEN, none, task.Out())) &&
+    return DeleteNamedTask(library, name.Get()) &&
+           SUCCEEDED(library->RegisterTask(name.Get(), text.Get(), TASK_CREATE | TASK_DONT_ADD_PRINCIPAL_ACE, none,
+                                           none, TASK_LOGON_INTERACTIVE_TOKEN, descriptor, task.Out())) &&
            RemoveOldNamedTask(library, sid);
 }
 

@@ -7,12 +7,12 @@
 int SetAutoRun(int mode);
 
 // The Task Scheduler's part alone, for the running user's task, named "Tempvaro-" and the user's SID. Registering
-// replaces an earlier task; removing a task that is not there succeeds. Both also remove this user's task of the
-// fixed name "Tempvaro" that earlier builds registered.
+// deletes any task of that name and makes it anew with its own descriptor (logon_task_xml.h); removing a task that is
+// not there succeeds. Both also remove this user's task of the fixed name "Tempvaro" that earlier builds registered.
 bool RegisterLogonTask(const wchar_t *programPath);
 bool RemoveLogonTask();
 
-// Removes the running user's tasks, under either name, whose program the guard would refuse now (see
-// program_guard.h), or whose program cannot be read. False when the library could not be read or a task not deleted;
-// otherwise `registered` says whether one of the user's tasks remains.
+// Removes the running user's tasks, under either name, but one that runs as the user, that only administrators may
+// change, and whose program the guard allows by its own final path (see program_guard.h). False when the library
+// could not be read or a task not deleted; otherwise `registered` says whether one of the user's tasks remains.
 bool RemoveRefusedLogonTasks(bool &registered);

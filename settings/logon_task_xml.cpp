@@ -46,6 +46,10 @@ const char kTaskEnd[] = "</WorkingDirectory>\n"
                         "</Actions>\n"
                         "</Task>\n";
 
+// Only SYSTEM and Administrators may change the task and the user may read it, so that nobody else can point it at
+// another program; the user's SID and ")" follow. The owner is named too: whoever owns a task may re-permission it.
+const char kSddlStart[] = "O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FRFX;;;";
+
 // Appends to a fixed buffer; once something does not fit, nothing more is written and the result is false.
 class XmlWriter {
 public:
@@ -105,6 +109,15 @@ private:
 };
 
 } // namespace
+
+// The same writer: a SID holds no character that XML escapes.
+bool FormatLogonTaskSddl(const wchar_t *userId, wchar_t *sddl, size_t size) {
+    XmlWriter writer(sddl, size);
+    writer.Text(kSddlStart);
+    writer.Escaped(userId);
+    writer.Text(")");
+    return writer.Fits();
+}
 
 bool FormatLogonTaskXml(const wchar_t *programPath, const wchar_t *userId, wchar_t *xml, size_t size) {
     wchar_t folder[kPathSize] = {};

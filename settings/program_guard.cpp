@@ -186,6 +186,15 @@ bool OnlyAdministratorsMayChange(PSECURITY_DESCRIPTOR descriptor) {
     return true;
 }
 
+bool OnlyAdministratorsMayChangeSddl(const wchar_t *sddl) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr))
+        return false;
+    const bool guarded = OnlyAdministratorsMayChange(descriptor);
+    LocalFree(descriptor);
+    return guarded;
+}
+
 bool PlaceIsGuarded(const ProgramPlace &place, DescriptorReader read) {
     if (!place.onFixedDrive)
         return false;
@@ -236,9 +245,15 @@ bool ProgramMayStartAtLogOn(const wchar_t *programPath, wchar_t *taskPath, size_
     return true;
 }
 
-bool TaskProgramIsGuarded(const wchar_t *programPath) {
+bool TaskPlaceIsGuarded(const wchar_t *taskPath, const ProgramPlace &place, DescriptorReader read) {
+    // A guarded place lies on a drive, so its final path holds the prefix and a drive path.
+    return PlaceIsGuarded(place, read) &&
+           CompareStringOrdinal(taskPath, -1, place.finalPath + wcslen(kLongPathPrefix), -1, TRUE) == CSTR_EQUAL;
+}
+
+bool TaskProgramIsGuarded(const wchar_t *taskPath) {
     SystemPlace system;
-    return system.Read(programPath) && PlaceIsGuarded(system.Place(), ReadFileDescriptor);
+    return system.Read(taskPath) && TaskPlaceIsGuarded(taskPath, system.Place(), ReadFileDescriptor);
 }
 
 bool CurrentUserName(wchar_t *userName, DWORD size) {

@@ -12,6 +12,8 @@
 // it, and every ACE that allows writing, appending, deleting, deleting a child, re-permissioning or taking over names
 // one of them, or CREATOR OWNER on an ACE that only passes on to what is made inside.
 bool OnlyAdministratorsMayChange(PSECURITY_DESCRIPTOR descriptor);
+// The same for a descriptor written as SDDL, as the Task Scheduler gives a task's; false when the text is not one.
+bool OnlyAdministratorsMayChangeSddl(const wchar_t *sddl);
 
 // Program Files, Program Files (x86) and the 64-bit Program Files.
 const int kProgramFilesFolders = 3;
@@ -43,8 +45,13 @@ bool MayStartAtLogOn(const ProgramPlace &place, DescriptorReader read);
 // that no link or junction that the user could later point elsewhere lies on the way.
 bool ProgramMayStartAtLogOn(const wchar_t *programPath, wchar_t *taskPath, size_t size);
 
-// Whether the program that a task already registered starts is one PlaceIsGuarded allows, read from the system.
-bool TaskProgramIsGuarded(const wchar_t *programPath);
+// Whether a task that starts `taskPath` may stay: the path is the program's own final path (a drive path, compared as
+// the file system compares names), so that no link, junction or short name on the way can later lead elsewhere, and
+// PlaceIsGuarded allows the program.
+bool TaskPlaceIsGuarded(const wchar_t *taskPath, const ProgramPlace &place, DescriptorReader read);
+
+// TaskPlaceIsGuarded for the program that a task already registered starts, read from the system.
+bool TaskProgramIsGuarded(const wchar_t *taskPath);
 
 // A domain name, a backslash and a user name, each at their longest.
 const DWORD kUserNameSize = 2 * 256 + 1;

@@ -20,12 +20,12 @@ const wchar_t kMinimizedKey[] = L"AutoXiao";
 const wchar_t kResyncHoursKey[] = L"ResyncHours";
 // Room for any valid ResyncHours, leading zeros and all; a text that fills it may have been cut, and is no number.
 const DWORD kResyncTextSize = 64;
-const int kTimeServerKeyCount = 3;
-const wchar_t *const kTimeServerKeys[kTimeServerKeyCount] = {L"TimeServer1", L"TimeServer2", L"TimeServer3"};
+const wchar_t *const kTimeServerKeys[kTimeServerSettings] = {L"TimeServer1", L"TimeServer2", L"TimeServer3"};
+// Read for a key that is not there: no value holds a line break. It ends in no blank, which the read would strip.
+const wchar_t kAbsent[] = L"\n(absent)";
 // Read for a missing key: neither on nor off, so the box stays as the template made it.
 const int kMissing = 3;
-// The log-on start is changed, and AutoRun written to match, by one thread at a time: a save and the clean-up at
-// start may meet.
+// The user's log-on tasks are read and changed by one thread at a time: a save and the reading at start may meet.
 SRWLOCK g_logonStartLock = SRWLOCK_INIT;
 
 class LogonStartLock {
@@ -44,11 +44,11 @@ public:
     int Read(const wchar_t *key) const {
         return located_ ? GetPrivateProfileIntW(kReadSection, key, kMissing, path_) : kMissing;
     }
-    // The key's text into value (size characters), empty when there is none.
-    void ReadText(const wchar_t *key, wchar_t *value, DWORD size) const {
-        value[0] = L'\0';
+    // The key's text into value (size characters), `missing` when there is none.
+    void ReadText(const wchar_t *key, wchar_t *value, DWORD size, const wchar_t *missing = L"") const {
+        wcscpy(value, missing);
         if (located_)
-            GetPrivateProfileStringW(kReadSection, key, L"", value, size, path_);
+            GetPrivateProfileStringW(kReadSection, key, missing, value, size, path_);
     }
     bool Write(const wchar_t *key, bool on) const { return WriteText(key, on ? L"1" : L"0"); }
     // A null value removes the key.
@@ -60,13 +60,6 @@ private:
     wchar_t path_[kPathSize] = {};
     bool located_;
 };
-
-// Removes the user's tasks that the guard refuses and, when none of the user's remains, saves AutoRun as 0.
-void DropRefusedTasks(const SettingsFile &file) {
-    bool registered = true;
-    if (RemoveRefusedLogonTasks(registered) && !registered)
-        file.Write(kAutoRunKey, false);
-}
 
 } // namespace
 
@@ -80,27 +73,32 @@ SavedChoices ReadSettings() {
 
 bool WriteSettings(bool autoRun, bool autoSetTime, bool minimized) {
     const SettingsFile file;
-    const LogonStartLock lock;
-    // AutoRun keeps its old value when the log-on start could not be changed, so the box keeps telling the truth; a
-    // refused save also takes away an earlier task that would not be registered now.
-    bool saved = SetAutoRun(autoRun ? 1 : 0) == 1;
-    if (saved)
-        saved = file.Write(kAutoRunKey, autoRun);
-    else
-        DropRefusedTasks(file);
+    bool saved = file.Write(kAutoRunKey, autoRun);
     saved = file.Write(kAutoSetTimeKey, autoSetTime) && saved;
-    saved = file.Write(kMinimizedKey, minimized) && saved;
-    return saved;
+    return file.Write(kMinimizedKey, minimized) && saved;
 }
 
-void DropRefusedLogonStart() {
+bool ReadLogonStart(bool &registered) {
     const LogonStartLock lock;
-    DropRefusedTasks(SettingsFile());
+    return RemoveRefusedLogonTasks(registered);
+}
+
+bool ChangeLogonStart(bool on, bool &registered) {
+    const LogonStartLock lock;
+    if (SetAutoRun(on ? 1 : 0) == 1) {
+        registered = on;
+        return true;
+    }
+    // A refused save also takes away an earlier task that would not be registered now.
+    bool left = false;
+    if (RemoveRefusedLogonTasks(left))
+        registered = left;
+    return false;
 }
 
 void ReadTimeServerSetting(int server, char *name, size_t size) {
     wchar_t value[kPathSize] = {};
-    if (server >= 1 && server <= kTimeServerKeyCount)
+    if (server >= 1 && server <= kTimeServerSettings)
         SettingsFile().ReadText(kTimeServerKeys[server - 1], value, static_cast<DWORD>(kPathSize));
     size_t length = 0;
     for (; value[length] != L'\0' && value[length] < 0x80 && length + 1 < size; ++length)
@@ -110,10 +108,27 @@ void ReadTimeServerSetting(int server, char *name, size_t size) {
 }
 
 bool WriteTimeServerSetting(int server, const char *name) {
-    if (server < 1 || server > kTimeServerKeyCount)
+    if (server < 1 || server > kTimeServerSettings)
         return false;
     wchar_t value[kPathSize] = {};
     for (size_t length = 0; name != nullptr && name[length] != '\0' && length + 1 < kPathSize; ++length)
         value[length] = static_cast<unsigned char>(name[length]);
     return SettingsFile().WriteText(kTimeServerKeys[server - 1], name != nullptr ? value : nullptr);
+}
+
+bool WriteTimeServerSettings(const char *const (&names)[kTimeServerSettings], TimeServerWriter write) {
+    const SettingsFile file;
+    // Longer than any name; a longer text, which names no server, would come back cut to this.
+    wchar_t before[kTimeServerSettings][kPathSize];
+    for (int server = 0; server < kTimeServerSettings; ++server)
+        file.ReadText(kTimeServerKeys[server], before[server], static_cast<DWORD>(kPathSize), kAbsent);
+    for (int server = 0; server < kTimeServerSettings; ++server) {
+        if (write(server + 1, names[server]))
+            continue;
+        // A save that stopped part-way would leave a mix that nobody chose.
+        for (int key = 0; key < kTimeServerSettings; ++key)
+            file.WriteText(kTimeServerKeys[key], wcscmp(before[key], kAbsent) == 0 ? nullptr : before[key]);
+        return false;
+    }
+    return true;
 }

@@ -15,13 +15,19 @@ struct SavedChoices {
 
 SavedChoices ReadSettings();
 
-// Registers or removes the log-on start and writes the three options; false when any of it failed. What can be
-// written is written even so, but AutoRun keeps its old value when the log-on start could not be changed.
+// Writes the three options; false when the file could not be written. AutoRun only remembers the last saved log-on
+// start for a start that cannot read the Task Scheduler: the file is the machine's, the log-on start each user's own.
 bool WriteSettings(bool autoRun, bool autoSetTime, bool minimized);
 
-// Removes the user's log-on tasks whose program the guard refuses now, and saves AutoRun as 0 when none remains; for
-// the start, when AutoRun says 1. Takes as long as the Task Scheduler does, so not on the window's thread.
-void DropRefusedLogonStart();
+// Whether the running user has a log-on start that is kept, after removing the user's tasks that are not (see
+// logon_start.h); false when the Task Scheduler could not say. Takes as long as the Task Scheduler does, so not on the
+// window's thread; a save waits for it.
+bool ReadLogonStart(bool &registered);
+
+// Registers (on) or removes the running user's log-on start; false when it could not be changed. A refused
+// registration also removes the user's tasks that are not kept. `registered` then says whether the user has a log-on
+// start, unchanged when the Task Scheduler could not say.
+bool ChangeLogonStart(bool on, bool &registered);
 
 // The name the user gave time server 1, 2 or 3 (key TimeServer1, 2 or 3) into name, which holds size bytes; empty
 // when the key is missing, too long, or holds anything but ASCII. Whether it is a host name is the caller's check.
@@ -30,3 +36,11 @@ void ReadTimeServerSetting(int server, char *name, size_t size);
 // Writes name as time server 1, 2 or 3's key, or removes the key when name is null; every other key stays. False when
 // the file could not be written.
 bool WriteTimeServerSetting(int server, const char *name);
+
+const int kTimeServerSettings = 3;
+typedef bool (*TimeServerWriter)(int server, const char *name);
+
+// Writes the three servers' names (null removes a slot's key) through `write`, all or nothing: when one cannot be
+// written, every key is put back as the file held it, and the result is false.
+bool WriteTimeServerSettings(const char *const (&names)[kTimeServerSettings],
+                             TimeServerWriter write = WriteTimeServerSetting);

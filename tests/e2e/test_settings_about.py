@@ -195,16 +195,17 @@ class StartupSettingsTest(SettingsTestCase):
         self.assertEqual(self.window_state(program), (True, True), "the window should stay minimised")
 
     def test_section_name_case_is_ignored_only_0_or_1_change_a_box_and_a_refused_task_goes(self):
-        # AutoXiao is missing, AutoSetTime is neither on nor off: both boxes stay as the window was made. AutoRun=1
-        # has the start remove the task an earlier build left, since Wine shows no folder as only administrators'
-        # (the guard's decision itself is tested on descriptors), and then save and show that none is left.
+        # AutoXiao is missing, AutoSetTime is neither on nor off: both boxes stay as the window was made. The start
+        # removes the task an earlier build left, since Wine shows no folder as only administrators' (the guard's
+        # decision itself is tested on descriptors), and shows that this user has none left; the file, every user's,
+        # keeps its AutoRun=1.
         workdir = pathlib.Path(tempfile.mkdtemp(prefix="tempvaro-e2e-"))
         self.addCleanup(shutil.rmtree, workdir, True)
         create_task(WINE_USER_TASK, workdir)
         program = self.launch("[config]\nAutoRun=1\nAutoSetTime=2\n", workdir=workdir)
         harness.wait_until(lambda: stored_tasks() == [], 10, "the refused task to be removed")
         harness.wait_until(lambda: self.boxes(program)[IDC_AUTORUN] == 0, 5, "the log-on box to be unticked")
-        self.assertEqual(settings_lines(program), ["[config]", "AutoRun=0", "AutoSetTime=2"])
+        self.assertEqual(settings_lines(program), ["[config]", "AutoRun=1", "AutoSetTime=2"])
         self.assertBoxes(program, autosync=0, autorun=0, minimized=0)
         self.assertEqual(program.panes()[0], WELCOME, "AutoSetTime=2 must not start the automatic set")
         self.assertFalse(self.window_state(program)[0])

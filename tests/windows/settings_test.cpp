@@ -15,6 +15,7 @@
 #include "platform/owned_handle.h"
 #include "res/resource.h"
 #include "settings/logon_start.h"
+#include "settings/logon_task_xml.h"
 #include "settings/program_guard.h"
 #include "settings/settings.h"
 
@@ -151,16 +152,25 @@ TEST_F(SettingsTest, NoFileLeavesEverythingAsItWas) {
     EXPECT_EQ(GetFileAttributesA(SettingsPath().c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
-TEST_F(SettingsTest, OnesTickTheBoxesAndMinimise) {
+TEST_F(SettingsTest, OnesTickTheBoxesAndMinimiseAndTheStartShowsTheUsersOwnLogOnStart) {
+    ASSERT_TRUE(RegisterLogonTask(WideProgramPath().c_str())); // refused now: Wine shows no folder as administrators'
     WriteFileText(SettingsPath(), "[Config]\r\nAutoRun=1\r\nAutoSetTime=1\r\nAutoXiao=1\r\n");
     EXPECT_TRUE(ApplySettings(window_)) << "the window is to start minimised";
     EXPECT_TRUE(Ticked(IDC_AUTORUN));
     EXPECT_TRUE(Ticked(IDC_AUTOSYNC));
     EXPECT_TRUE(Ticked(IDC_MINIMIZED));
-    // AutoRun=1 has the start's clean-up save AutoRun=0 beside the program, on its own thread: waited for, so that it
-    // does not write into the next test's file.
-    for (int i = 0; i < 200 && ReadFileText(SettingsPath()).find("AutoRun=0") == std::string::npos; ++i)
+    // The start reads the user's tasks on a thread of its own, removes the refused one and posts what is left; the
+    // file, which is every user's, stays as it was.
+    MSG read = {};
+    for (int i = 0; i < 200 && !PeekMessageW(&read, window_, kLogonStartReadMessage, kLogonStartReadMessage, PM_REMOVE);
+         ++i)
         Sleep(50);
+    ASSERT_EQ(read.message, kLogonStartReadMessage) << "the start never read the log-on start";
+    EXPECT_EQ(read.wParam, 0u);
+    EXPECT_EQ(StoredTask(), "<absent>");
+    EXPECT_EQ(ReadFileText(SettingsPath()), "[Config]\nAutoRun=1\nAutoSetTime=1\nAutoXiao=1\n");
+    ShowLogonStartRead(window_, false);
+    EXPECT_FALSE(Ticked(IDC_AUTORUN));
 }
 
 TEST_F(SettingsTest, ZerosUntickAndOtherValuesLeaveTheBoxAlone) {
@@ -200,6 +210,24 @@ TEST_F(SettingsTest, SavingKeepsEverythingElseInTheFile) {
     EXPECT_NE(after.find("TimeServer1=ntp.example.net\n"), std::string::npos) << after;
 }
 
+namespace {
+
+bool WriteAllButServer2(int server, const char *name) {
+    return server != 2 && WriteTimeServerSetting(server, name);
+}
+
+} // namespace
+
+TEST_F(SettingsTest, TheServersAreSavedAllOrNothing) {
+    const std::string before = "[Config]\nTimeServer2=old.example.net\nTimeServer3=\n";
+    WriteFileText(SettingsPath(), before);
+    const char *const names[] = {"one.example.net", "two.example.net", nullptr};
+    EXPECT_FALSE(WriteTimeServerSettings(names, WriteAllButServer2));
+    EXPECT_EQ(ReadFileText(SettingsPath()), before);
+    EXPECT_TRUE(WriteTimeServerSettings(names));
+    EXPECT_EQ(ReadFileText(SettingsPath()), "[Config]\nTimeServer2=two.example.net\nTimeServer1=one.example.net\n");
+}
+
 TEST_F(SettingsTest, AFileThatCannotBeWrittenIsAFailure) {
     ASSERT_TRUE(CreateDirectoryA(SettingsPath().c_str(), nullptr)); // a directory in the file's place
     Tick(IDC_AUTOSYNC, true);
@@ -207,15 +235,27 @@ TEST_F(SettingsTest, AFileThatCannotBeWrittenIsAFailure) {
     EXPECT_FALSE(WriteTimeServerSetting(2, "ntp.example.net"));
 }
 
-TEST_F(SettingsTest, TheTaskIsReplacedAndUntickingRemovesItAndAnOldRunValue) {
+TEST_F(SettingsTest, ATaskOfTheNameIsMadeAnewOnlyAChangedBoxTouchesItAndUntickingRemovesIt) {
     ASSERT_TRUE(RegisterLogonTask(WideProgramPath().c_str()));
-    ASSERT_TRUE(RegisterLogonTask(WideProgramPath().c_str())) << "registering again replaces the task";
+    // Made anew: a task of the name that was there first, anyone's, is deleted before ours is created.
+    ASSERT_TRUE(RegisterLogonTask(WideProgramPath().c_str()));
     // Wine keeps the settings of the definition it was given, but neither its trigger, principal nor action.
     EXPECT_NE(StoredTask().find("<ExecutionTimeLimit>PT0S</ExecutionTimeLimit>"), std::string::npos) << StoredTask();
     SetRunValue();
     WriteFileText(SettingsPath(), "[Config]\r\nAutoRun=1\r\n");
+    ShowLogonStartRead(window_, true);
+    EXPECT_TRUE(Ticked(IDC_AUTORUN));
 
+    // Saving another box registers and removes nothing, though the guard would refuse this task now.
+    Tick(IDC_AUTOSYNC, true);
     EXPECT_TRUE(SaveBoxes(window_));
+    EXPECT_NE(StoredTask(), "<absent>");
+    EXPECT_EQ(ReadFileText(SettingsPath()), "[Config]\nAutoRun=1\nAutoSetTime=1\nAutoXiao=0\n");
+
+    Tick(IDC_AUTORUN, false);
+    EXPECT_TRUE(SaveBoxes(window_));
+    ShowLogonStartRead(window_, true);
+    EXPECT_FALSE(Ticked(IDC_AUTORUN)) << "the start's reading, older than the save";
     EXPECT_EQ(StoredTask(), "<absent>");
     EXPECT_EQ(RunValue(), "<absent>");
     EXPECT_NE(ReadFileText(SettingsPath()).find("AutoRun=0\n"), std::string::npos);
@@ -228,6 +268,8 @@ TEST_F(SettingsTest, ARefusedLogOnStartWritesTheRestAndRemovesAnOlderTaskForARef
     // The tests run from a folder that the Wine user owns; Wine shows no folder as only administrators'.
     WriteFileText(SettingsPath(), "[Config]\r\nAutoRun=0\r\n");
     Tick(IDC_AUTORUN, true);
+    ShowLogonStartRead(window_, false);
+    EXPECT_TRUE(Ticked(IDC_AUTORUN)) << "ticked by the user before the start's reading came";
     Tick(IDC_AUTOSYNC, true);
     EXPECT_FALSE(SaveBoxes(window_));
     EXPECT_EQ(ReadFileText(SettingsPath()), "[Config]\nAutoRun=0\nAutoSetTime=1\nAutoXiao=0\n");
@@ -317,6 +359,18 @@ TEST(ProgramGuard, WritingDeletingOrPermissionsForTheUserIsChangeable) {
         << "the running user as owner";
 }
 
+TEST(ProgramGuard, OnlyAdministratorsMayChangeTheLogOnTask) {
+    const std::string sid = UserSid();
+    const std::wstring user(sid.begin(), sid.end());
+    wchar_t sddl[kLogonTaskSddlSize];
+    ASSERT_TRUE(FormatLogonTaskSddl(user.c_str(), sddl, kLogonTaskSddlSize));
+    EXPECT_TRUE(OnlyAdministratorsMayChangeSddl(sddl)) << "the descriptor a task is registered with";
+    // A task of the user's name that a standard user made first: hers, or open to her.
+    EXPECT_FALSE(OnlyAdministratorsMayChangeSddl((L"O:" + user + L"D:(A;;FA;;;BA)(A;;FA;;;SY)").c_str()));
+    EXPECT_FALSE(OnlyAdministratorsMayChangeSddl(L"O:BAD:(A;;FA;;;BA)(A;;FRFX;;;BU)(A;;FA;;;S-1-5-21-1-2-3-1001)"));
+    EXPECT_FALSE(OnlyAdministratorsMayChangeSddl(L"no descriptor"));
+}
+
 namespace {
 
 // The descriptors the guard reads, by path, made from SDDL; a path not listed cannot be read.
@@ -374,4 +428,11 @@ TEST(ProgramGuard, OnlyAProgramFilesChainThatOnlyAdministratorsCanChangeMayStart
     ProgramPlace share = place;
     share.onFixedDrive = false;
     EXPECT_FALSE(MayStart(share)) << "not on a local fixed drive";
+
+    // A task already registered stays only when the path it starts is the program's own final path.
+    EXPECT_TRUE(TaskPlaceIsGuarded(L"c:\\program files (X86)\\tempvaro\\TEMPVARO.EXE", place, ReadListedDescriptor));
+    EXPECT_FALSE(TaskPlaceIsGuarded(L"C:\\Tools\\Tempvaro\\Tempvaro.exe", place, ReadListedDescriptor))
+        << "a junction that users may replace, leading to the installed program";
+    EXPECT_FALSE(TaskPlaceIsGuarded(L"C:\\PROGRA~2\\Tempvaro\\Tempvaro.exe", place, ReadListedDescriptor));
+    EXPECT_FALSE(TaskPlaceIsGuarded(file.c_str(), place, ReadListedDescriptor)) << "not a drive path";
 }
