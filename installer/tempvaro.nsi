@@ -1,6 +1,7 @@
 ; The Tempvaro setup: installs the signed program and its guide for all users under Program Files; scripts/release.sh
 ; builds it from the same staged files as the zip and signs it. A folder elsewhere takes a confirmation, or
-; /ALLOWANYFOLDER when silent; wherever it is, only administrators may change it.
+; /ALLOWANYFOLDER when silent (and /ALLOWWRITABLEPARENTS where others may change a folder above it); wherever it is,
+; the folder is new or an earlier install's, and only administrators may change it or anything in it.
 ;
 ; Defines from release.sh: VERSION (major.minor), PUBLISHER, STAGE (the folder holding Tempvaro.exe and README.txt),
 ; ICON, OUTFILE, SIGN (a command that signs and verifies the file it is given, in place) and, for the x86-64
@@ -29,6 +30,8 @@ ManifestSupportedOS all
 !define SE_FILE_OBJECT 1
 ; OWNER_, DACL_ and PROTECTED_DACL_SECURITY_INFORMATION
 !define OWNER_AND_PROTECTED_DACL 0x80000005
+!define OWNER_AND_DACL 5
+!define PROGRESS_INVOKE_NEVER 1
 !define /math SECURITY_ATTRIBUTES_SIZE ${NSIS_PTR_SIZE} * 3
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Tempvaro"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
@@ -70,12 +73,10 @@ VIAddVersionKey /LANG=2052 "CompanyName" "${PUBLISHER}"
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "SimpChinese"
 
-; $0 is 1 when $INSTDIR, made absolute, lies inside one of the machine's Program Files folders, else 0.
+; $0 is 1 when $INSTDIR, made absolute and long, lies inside one of the machine's Program Files folders, else 0.
 Function InsideProgramFiles
-    System::Call 'kernel32::GetFullPathNameW(w "$INSTDIR", i ${NSIS_MAX_STRLEN}, w .r1, p 0) i .r0'
-    ${If} $0 = 0
-        Return
-    ${EndIf}
+    Call LongInstallDir
+    StrCpy $1 $INSTDIR
     StrCpy $0 0
     ; The 64-bit folder is the same as the other on 32-bit Windows.
     ${ForEach} $2 1 2 + 1
@@ -95,26 +96,240 @@ Function InsideProgramFiles
     ${Next}
 FunctionEnd
 
-; Only Program Files keeps the folders above the program out of other users' hands, and only there does the
-; program's log-on start work. A silent setup installs elsewhere only when told to.
+; Makes $INSTDIR absolute, with the long name of each of its folders that exists: C:\PROGRA~1 is Program Files.
+Function LongInstallDir
+    System::Call 'kernel32::GetFullPathNameW(w "$INSTDIR", i ${NSIS_MAX_STRLEN}, w .r1, p 0) i .r0'
+    ${If} $0 = 0
+    ${OrIf} $0 >= ${NSIS_MAX_STRLEN}
+        Return
+    ${EndIf}
+    ; $2 holds the part that does not exist yet, which has no other name.
+    StrCpy $2 ""
+    ${Do}
+        System::Call 'kernel32::GetLongPathNameW(w r1, w .r3, i ${NSIS_MAX_STRLEN}) i .r0'
+        ${If} $0 > 0
+        ${AndIf} $0 < ${NSIS_MAX_STRLEN}
+            StrCpy $INSTDIR "$3$2"
+            Return
+        ${EndIf}
+        ${GetFileName} $1 $3
+        StrCpy $2 "\$3$2"
+        ${GetParent} $1 $1
+    ${LoopUntil} $1 == ""
+FunctionEnd
+
+; $0 is 1 when $INSTDIR does not exist yet, or holds an earlier install of this program (its program and its
+; uninstaller), else 0: the setup re-permissions everything in its folder, so it never takes one that holds another
+; program's files, nor a drive's root.
+Function InstallDirIsOurs
+    StrCpy $0 1
+    System::Call 'kernel32::GetFileAttributesW(w "$INSTDIR") i .r1'
+    ${If} $1 <> -1
+        StrCpy $0 0
+        ${If} ${FileExists} "$INSTDIR\${PROGRAM}"
+        ${AndIf} ${FileExists} "$INSTDIR\${UNINSTALLER}"
+            StrCpy $0 1
+        ${EndIf}
+    ${EndIf}
+    System::Call 'shlwapi::PathIsRootW(w "$INSTDIR") i .r1'
+    ${IfThen} $1 <> 0 ${|} StrCpy $0 0 ${|}
+FunctionEnd
+
+; $R9 is 1 for the SID at $R8 when it is SYSTEM, Administrators or TrustedInstaller, 2 for CREATOR OWNER, else 0.
+Function AdministrativeSid
+    Push $0
+    Push $1
+    StrCpy $R9 0
+    StrCpy $0 0
+    System::Call 'advapi32::ConvertSidToStringSidW(p R8, *p .r0)'
+    ${If} $0 P<> 0
+        System::Call 'kernel32::lstrcpynW(w .r1, p r0, i ${NSIS_MAX_STRLEN})'
+        System::Call 'kernel32::LocalFree(p r0)'
+        ${If} $1 == "S-1-5-18"
+        ${OrIf} $1 == "S-1-5-32-544"
+        ${OrIf} $1 == "${TRUSTED_INSTALLER}"
+            StrCpy $R9 1
+        ${ElseIf} $1 == "S-1-3-0"
+            StrCpy $R9 2
+        ${EndIf}
+    ${EndIf}
+    Pop $1
+    Pop $0
+FunctionEnd
+
+; $R1 is 1 when only SYSTEM, Administrators and TrustedInstaller may change the folder $R0, by the rule the program's
+; log-on start applies (OnlyAdministratorsMayChange in settings/program_guard.cpp): one of them owns it, and every ACE
+; that allows writing, appending, deleting, deleting a child, re-permissioning or taking over names one of them, or
+; CREATOR OWNER on an ACE that only passes on to what is made inside; a deny takes nothing away, and any other kind of
+; ACE is not read and so not trusted. Else 0.
+!define CHANGE_RIGHTS 0x500D0046
+!define INHERIT_ONLY_ACE 8
+!define ACCESS_ALLOWED_ACE_TYPE 0
+!define ACCESS_DENIED_ACE_TYPE 1
+Function OnlyAdministratorsMayChange
+    StrCpy $R1 0
+    System::Call 'advapi32::GetNamedSecurityInfoW(w R0, i ${SE_FILE_OBJECT}, i ${OWNER_AND_DACL}, *p .R8, p 0, \
+        *p .R2, p 0, *p .R3) i .R4'
+    ${If} $R4 <> 0
+        Return
+    ${EndIf}
+    Call AdministrativeSid
+    ; No DACL at all lets everyone do anything.
+    ${If} $R9 = 1
+    ${AndIf} $R2 P<> 0
+        ; The ACL's header: revision, padding, size, the number of ACEs.
+        System::Call '*$R2(&i2, &i2, &i2 .R4)'
+        StrCpy $R1 1
+        StrCpy $R5 0
+        ${DoWhile} $R5 < $R4
+            System::Call 'advapi32::GetAce(p R2, i R5, *p .R6)'
+            IntOp $R5 $R5 + 1
+            ; The ACE's type, flags, size and mask; an allowing or denying ACE's SID follows.
+            System::Call '*$R6(&i1 .R7, &i1 .R0, &i2, i .R8)'
+            IntOp $R8 $R8 & ${CHANGE_RIGHTS}
+            ${IfThen} $R7 = ${ACCESS_DENIED_ACE_TYPE} ${|} ${Continue} ${|}
+            ${If} $R7 <> ${ACCESS_ALLOWED_ACE_TYPE}
+                StrCpy $R1 0
+                ${ExitDo}
+            ${EndIf}
+            ${IfThen} $R8 = 0 ${|} ${Continue} ${|}
+            IntOp $R8 $R6 + 8
+            Call AdministrativeSid
+            IntOp $R0 $R0 & ${INHERIT_ONLY_ACE}
+            ${IfThen} $R9 = 1 ${|} ${Continue} ${|}
+            ${If} $R9 = 2
+            ${AndIf} $R0 <> 0
+                ${Continue}
+            ${EndIf}
+            StrCpy $R1 0
+            ${ExitDo}
+        ${Loop}
+    ${EndIf}
+    System::Call 'kernel32::LocalFree(p R3)'
+FunctionEnd
+
+; $0 is 1 when only administrators may change each folder above $INSTDIR that exists, up to the drive's root, which
+; cannot be renamed; else 0. Whoever may change one could rename it and put her own program and uninstaller where
+; the shortcut and Programs and Features start them elevated. A missing one the setup makes locked.
+Function FoldersAboveOnlyAdministrators
+    StrCpy $0 1
+    ${GetParent} "$INSTDIR" $R0
+    ${Do}
+        System::Call 'shlwapi::PathIsRootW(w "$R0\") i .r1'
+        System::Call 'kernel32::GetFileAttributesW(w R0) i .r2'
+        ${IfThen} $1 <> 0 ${|} ${ExitDo} ${|}
+        ${If} $2 <> -1
+            Push $R0
+            Call OnlyAdministratorsMayChange
+            Pop $R0
+            ${If} $R1 = 0
+                StrCpy $0 0
+                ${ExitDo}
+            ${EndIf}
+        ${EndIf}
+        ${GetParent} $R0 $R0
+    ${LoopUntil} $R0 == ""
+FunctionEnd
+
+; A silent setup exits with code 2, having changed nothing, unless the folder is new or an earlier install's, and
+; lies inside Program Files, or elsewhere with /ALLOWANYFOLDER and above it only folders that only administrators may
+; change, or those too with /ALLOWWRITABLEPARENTS.
+Function RefuseFolderWhenSilent
+    Call InsideProgramFiles
+    StrCpy $7 $0
+    Call InstallDirIsOurs
+    ${GetParameters} $8
+    ${If} $0 = 1
+    ${AndIf} $7 = 0
+        ClearErrors
+        ${GetOptions} $8 "/ALLOWANYFOLDER" $9
+        ${If} ${Errors}
+            StrCpy $0 0
+        ${Else}
+            ${GetOptions} $8 "/ALLOWWRITABLEPARENTS" $9
+            ${IfThen} ${Errors} ${|} Call FoldersAboveOnlyAdministrators ${|}
+        ${EndIf}
+    ${EndIf}
+    ${If} $0 = 0
+        SetErrorLevel 2
+        Quit
+    ${EndIf}
+FunctionEnd
+
+; The guide as earlier setups installed it, README.txt, a name other programs' files have too: it goes when it is
+; one that they shipped, by its SHA-256. A README.txt of any other content is not ours and stays.
+; Longer than any of them.
+!define OLD_GUIDE_LIMIT 16384
+!define GENERIC_READ 0x80000000
+!define FILE_SHARE_READ 1
+!define OPEN_EXISTING 3
+!define PROV_RSA_AES 24
+!define CRYPT_VERIFYCONTEXT 0xF0000000
+!define CALG_SHA_256 0x800c
+!define HP_HASHVAL 2
+; CRYPT_STRING_HEXRAW and CRYPT_STRING_NOCRLF
+!define HEX_WITHOUT_BREAKS 0x4000000c
+!macro REMOVE_OLD_GUIDE UN
+Function ${UN}RemoveOldGuide
+    StrCpy $R0 ""
+    System::Call 'kernel32::CreateFileW(w "$INSTDIR\README.txt", i ${GENERIC_READ}, i ${FILE_SHARE_READ}, p 0, \
+        i ${OPEN_EXISTING}, i 0, p 0) p .r0'
+    ${If} $0 P= -1
+        Return
+    ${EndIf}
+    System::Call 'kernel32::GetFileSize(p r0, p 0) i .r1'
+    ${If} $1 < ${OLD_GUIDE_LIMIT}
+        System::Alloc ${OLD_GUIDE_LIMIT}
+        Pop $2
+        System::Call 'kernel32::ReadFile(p r0, p r2, i ${OLD_GUIDE_LIMIT}, *i .r1, p 0)'
+        System::Call 'advapi32::CryptAcquireContextW(*p .r3, p 0, p 0, i ${PROV_RSA_AES}, \
+            i ${CRYPT_VERIFYCONTEXT}) i .r4'
+        ${If} $4 <> 0
+            System::Call 'advapi32::CryptCreateHash(p r3, i ${CALG_SHA_256}, p 0, i 0, *p .r5) i .r6'
+            ${If} $6 <> 0
+                System::Call 'advapi32::CryptHashData(p r5, p r2, i r1, i 0)'
+                System::Call 'advapi32::CryptGetHashParam(p r5, i ${HP_HASHVAL}, p r2, *i 32, i 0) i .r6'
+                ${If} $6 <> 0
+                    System::Call 'crypt32::CryptBinaryToStringW(p r2, i 32, i ${HEX_WITHOUT_BREAKS}, w .R0, \
+                        *i ${NSIS_MAX_STRLEN})'
+                ${EndIf}
+                System::Call 'advapi32::CryptDestroyHash(p r5)'
+            ${EndIf}
+            System::Call 'advapi32::CryptReleaseContext(p r3, i 0)'
+        ${EndIf}
+        System::Free $2
+    ${EndIf}
+    System::Call 'kernel32::CloseHandle(p r0)'
+    ${If} $R0 == "f883f794cd959e3156711a9c3f51815b442f67f6090b1d2130fc328fc1505fd1"
+    ${OrIf} $R0 == "1a81db4ef855262305ef32fcc00869f4bbb9133086c021a9b779eecc51316fda"
+    ${OrIf} $R0 == "f980f847a1167c3e2b052ef5c7bc64ddcfdaa4d4cb0bf5e0fa690e7216fe74c6"
+    ${OrIf} $R0 == "55ba166fef387f29c9e22edd69a3a935a82edff13ffc818cfa7723ef324cd405"
+    ${OrIf} $R0 == "6552e12c70047763f1316659b761939284cb18fe1233a92313efef51c14293cf"
+    ${OrIf} $R0 == "36ee12ecb96248065f9b376cca2807767f681ec9d8c02c73ac371455e0b5e38d"
+        Delete "$INSTDIR\README.txt"
+    ${EndIf}
+FunctionEnd
+!macroend
+!insertmacro REMOVE_OLD_GUIDE ""
+!insertmacro REMOVE_OLD_GUIDE "un."
+
 Function .onInit
     SetShellVarContext all
     ${If} ${Silent}
-        Call InsideProgramFiles
-        ${GetParameters} $1
-        ClearErrors
-        ${GetOptions} $1 "/ALLOWANYFOLDER" $2
-        ${If} $0 = 0
-        ${AndIf} ${Errors}
-            SetErrorLevel 2
-            Quit
-        ${EndIf}
+        Call RefuseFolderWhenSilent
     ${EndIf}
 FunctionEnd
 
 Function ConfirmFolder
     Call InsideProgramFiles
+    StrCpy $7 $0
+    Call InstallDirIsOurs
     ${If} $0 = 0
+        MessageBox MB_OK|MB_ICONSTOP "“$INSTDIR”已经存在，里面不是本程序以前的安装。$\r$\n$\r$\n安装程序会把安装文件夹及其中所有文件的\
+            所有者和权限改为只有管理员能修改，所以只安装到新文件夹或以前的安装文件夹中。请另选一个文件夹。"
+        Abort
+    ${EndIf}
+    ${If} $7 = 0
         MessageBox MB_YESNO|MB_ICONEXCLAMATION|MB_DEFBUTTON2 \
             "所选文件夹不在 Program Files 中。$\r$\n$\r$\n装在这里，“开机自动运行”不能使用；能修改上级文件夹的用户还可能替换本程序，\
             而它以管理员身份运行。$\r$\n$\r$\n仍要安装到这个文件夹吗？" IDYES +2
@@ -122,8 +337,10 @@ Function ConfirmFolder
     ${EndIf}
 FunctionEnd
 
-; Makes $INSTDIR, if new, with the folder's permissions from the start, then sets its owner and permissions, which
-; reach what is already in it. $0 is 0 on success.
+; Makes $INSTDIR, and each folder above it that is missing, with the locked permissions from the start, then gives the
+; folder and everything already in it Administrators as owner and the locked permissions alone: a file that a user
+; made while the folder was open to users (a NetTimeConfig.ini naming the servers the elevated set trusts) would
+; otherwise stay hers. $0 is 0 on success.
 Function ProtectInstallFolder
     StrCpy $0 1
     System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "${FOLDER_SDDL}", \
@@ -131,22 +348,35 @@ Function ProtectInstallFolder
     ${If} $2 = 0
         Return
     ${EndIf}
-    ${GetParent} "$INSTDIR" $3
-    CreateDirectory $3
     ; SECURITY_ATTRIBUTES, zeroed: its size, the descriptor one pointer in, no handle inheritance.
     System::Alloc ${SECURITY_ATTRIBUTES_SIZE}
     Pop $4
     System::Call '*$4(i ${SECURITY_ATTRIBUTES_SIZE})'
     IntOp $7 $4 + ${NSIS_PTR_SIZE}
     System::Call '*$7(p r1)'
-    System::Call 'kernel32::CreateDirectoryW(w "$INSTDIR", p r4)'
+    ; The missing folders go on the stack, the deepest first, and are made from the top down.
+    StrCpy $3 $INSTDIR
+    StrCpy $8 0
+    ${Do}
+        System::Call 'kernel32::GetFileAttributesW(w r3) i .r2'
+        ${IfThen} $2 <> -1 ${|} ${ExitDo} ${|}
+        Push $3
+        IntOp $8 $8 + 1
+        ${GetParent} $3 $3
+    ${LoopUntil} $3 == ""
+    ${DoWhile} $8 > 0
+        Pop $3
+        IntOp $8 $8 - 1
+        System::Call 'kernel32::CreateDirectoryW(w r3, p r4)'
+    ${Loop}
     System::Free $4
     System::Call 'advapi32::GetSecurityDescriptorOwner(p r1, *p .r5, *i .r3) i .r2'
     System::Call 'advapi32::GetSecurityDescriptorDacl(p r1, *i .r3, *p .r6, *i .r3) i .r3'
     ${If} $2 <> 0
     ${AndIf} $3 <> 0
-        System::Call 'advapi32::SetNamedSecurityInfoW(w "$INSTDIR", i ${SE_FILE_OBJECT}, \
-            i ${OWNER_AND_PROTECTED_DACL}, p r5, p 0, p r6, p 0) i .r0'
+        ; Not keeping explicit entries: everything inside gets the folder's inherited permissions alone.
+        System::Call 'advapi32::TreeResetNamedSecurityInfoW(w "$INSTDIR", i ${SE_FILE_OBJECT}, \
+            i ${OWNER_AND_PROTECTED_DACL}, p r5, p 0, p r6, p 0, i 0, p 0, i ${PROGRESS_INVOKE_NEVER}, p 0) i .r0'
     ${EndIf}
     System::Call 'kernel32::LocalFree(p r1)'
 FunctionEnd
@@ -183,6 +413,7 @@ Section
     Call MoveRunningProgramAside
     Delete "$INSTDIR\${GUIDE}"
     Delete "$INSTDIR\${UNINSTALLER}"
+    Call RemoveOldGuide
     File "${STAGE}/${PROGRAM}"
     File "/oname=${GUIDE}" "${STAGE}/README.txt"
     WriteUninstaller "$INSTDIR\${UNINSTALLER}"
@@ -320,6 +551,7 @@ Section Uninstall
     Delete "$INSTDIR\NetTimeConfig.ini"
     Delete /REBOOTOK "$INSTDIR\Chronvik.exe"
     Delete "$INSTDIR\${UNINSTALLER}"
+    Call un.RemoveOldGuide
     Delete "${SHORTCUT}"
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
     ; Only when empty: a file of the user's own in the folder stays, and so does the folder.

@@ -4,6 +4,7 @@ publisher, finds the release, downloads it byte for byte, offers it and starts i
 
 import os
 import pathlib
+import re
 import shutil
 import subprocess
 import tempfile
@@ -163,6 +164,16 @@ FOLDER_SDDL = ("O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"
                "(A;OICI;FA;;;S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464)(A;OICI;0x1200a9;;;BU)")
 
 
+# The guide as a setup before it was renamed installed it: a UTF-8 byte-order mark and Windows line ends.
+OLD_GUIDE_BLOB = "a672d6ff71560cdced12f634a4f5b7fc0953e100"
+
+
+def old_guide():
+    guide = subprocess.run(["git", "-C", str(harness.ROOT), "cat-file", "blob", OLD_GUIDE_BLOB], check=True,
+                           stdout=subprocess.PIPE).stdout
+    return b"\xef\xbb\xbf" + guide.replace(b"\n", b"\r\n")
+
+
 class InstallerTest(unittest.TestCase):
 
     def test_the_setup_installs_replaces_a_running_copy_uninstalls_what_it_made_and_asks_before_other_folders(self):
@@ -178,14 +189,22 @@ class InstallerTest(unittest.TestCase):
         self.assertTrue(shortcut.exists() and '\\uninst.exe" /S' in wine("reg", "query", uninstall, view)[1])
         running = harness.Program(display, workdir=folder).start().wait_window()
         (folder / "NetTimeConfig.ini").write_text("[Config]\nAutoXiao=1\n")
-        self.assertEqual(wine(release.setup, "/S")[0], 0)
+        (folder / "README.txt").write_bytes(old_guide())
+        # The folder by its short name is the same folder, inside Program Files.
+        listing = wine("cmd", "/c", "dir", "/x", "C:\\")[1]
+        short = re.search(r"<DIR>\s+(\S+)\s+" + re.escape(folder.parent.name) + r"\s*$", listing, re.M)[1]
+        self.assertEqual(wine(release.setup, "/S", rf"/D=C:\{short}\Tempvaro")[0], 0)
+        self.assertIn(rf"C:\{folder.parent.name}\Tempvaro", wine("reg", "query", uninstall, view)[1])
+        self.assertFalse((folder / "README.txt").exists(), "the guide an earlier setup installed")
         self.assertTrue(running.running())
         self.assertEqual((folder / "NetTimeConfig.ini").read_text(), "[Config]\nAutoXiao=1\n")
         self.assertEqual((folder / "Tempvaro.exe").read_bytes(), release.published.read_bytes())
         running.stop()
         (folder / "wine.log").unlink()
-        # What the program leaves: a download and the log-on tasks of Wine's one user and of earlier builds.
+        # What the program and earlier setups leave: a download, the old guide and the log-on tasks of Wine's one user
+        # and of earlier builds.
         shutil.copy(release.published, folder / "Chronvik.exe")
+        (folder / "README.txt").write_bytes(old_guide())
         task = '<Task xmlns="http://schemas.microsoft.com/windows/2004/02/mit/task"><Actions><Exec><Command>x</Command>'
         (prefix / "drive_c/task.xml").write_text(task + "</Exec></Actions></Task>", "utf-16")
         for name in ("Tempvaro-S-1-5-21-0-0-0-1000", "Tempvaro", "Tempvarox"):
@@ -198,24 +217,30 @@ class InstallerTest(unittest.TestCase):
         self.assertNotEqual(wine("reg", "query", uninstall, view)[0], 0)
         self.assertEqual([t.name for t in (prefix / "drive_c/windows/system32/tasks").glob("Tempvaro*")], ["Tempvarox"])
 
-        # Outside Program Files a silent setup needs its switch, or changes nothing. Wine keeps no permissions set on
-        # a folder, so the call that sets them is read from Wine's trace, and that it succeeded from the exit code.
+        # Outside Program Files a silent setup needs its switch, and one more where others may change a folder above,
+        # as Wine shows every folder; it takes no folder that holds another program's files, and otherwise changes
+        # nothing. Wine keeps no permissions set on a folder, so the calls that set them are read from Wine's trace,
+        # and that they succeeded from the exit code.
         tools = prefix / "drive_c" / "Tools"
         tools.mkdir()
         (tools / "README.txt").write_text("someone else's")
-        self.assertNotEqual(wine(release.setup, "/S", r"/D=C:\Tools")[0], 0)
+        for switches in (["/ALLOWANYFOLDER", r"/D=C:\Tools"], [r"/D=C:\Tools\Apps\Tempvaro"],
+                         ["/ALLOWANYFOLDER", r"/D=C:\Tools\Apps\Tempvaro"]):
+            self.assertEqual(wine(release.setup, "/S", *switches)[0], 2, switches)
         self.assertEqual([path.name for path in tools.iterdir()], ["README.txt"])
         self.assertNotEqual(wine("reg", "query", uninstall, view)[0], 0)
-        code, trace = wine(release.setup, "/S", "/ALLOWANYFOLDER", r"/D=C:\Tools",
-                           WINEDEBUG="trace+advapi,trace+security")
+        code, trace = wine(release.setup, "/S", "/ALLOWANYFOLDER", "/ALLOWWRITABLEPARENTS",
+                           r"/D=C:\Tools\Apps\Tempvaro", WINEDEBUG="trace+advapi,trace+security")
         self.assertEqual(code, 0)
         self.assertIn(f'ConvertStringSecurityDescriptorToSecurityDescriptorW L"{FOLDER_SDDL}", 1,', trace)
-        # Owner and protected DACL (0x80000005), both taken from that descriptor.
-        self.assertRegex(trace,
-                         r'SetNamedSecurityInfoW L"C:\\\\Tools" 1 -2147483643 0*[1-9a-f]\w* 0+ 0*[1-9a-f]\w* 0+\n')
-        self.assertEqual(sorted(path.name for path in tools.iterdir()),
-                         ["README.txt", "Tempvaro 使用说明.txt", "Tempvaro.exe", "uninst.exe"])
-        self.assertEqual(wine(tools / "uninst.exe", "/S")[0], 0)
+        # Owner and protected DACL (0x80000005), both taken from that descriptor, for the folder and everything in
+        # it, explicit entries not kept.
+        self.assertRegex(trace, r'(?i)TreeResetNamedSecurityInfoW \(L"C:\\\\Tools\\\\Apps\\\\Tempvaro", 1, '
+                                r'-2147483643, 0*[1-9a-f]\w*, 0+, 0*[1-9a-f]\w*, 0+, 0, 0+, 1, 0+\)')
+        installed = tools / "Apps" / "Tempvaro"
+        self.assertEqual(sorted(path.name for path in installed.iterdir()),
+                         ["Tempvaro 使用说明.txt", "Tempvaro.exe", "uninst.exe"])
+        (installed / "README.txt").write_text("someone else's")
+        self.assertEqual(wine(installed / "uninst.exe", "/S")[0], 0)
         subprocess.run([os.environ["WINESERVER"], "-w"], timeout=60)
-        self.assertEqual([path.name for path in tools.iterdir()], ["README.txt"])
-        self.assertEqual((tools / "README.txt").read_text(), "someone else's")
+        self.assertEqual([path.name for path in installed.iterdir()], ["README.txt"])
