@@ -208,7 +208,8 @@ class InstallerTest(unittest.TestCase):
         task = '<Task xmlns="http://schemas.microsoft.com/windows/2004/02/mit/task"><Actions><Exec><Command>x</Command>'
         (prefix / "drive_c/task.xml").write_text(task + "</Exec></Actions></Task>", "utf-16")
         for name in ("Tempvaro-S-1-5-21-0-0-0-1000", "Tempvaro", "Tempvarox"):
-            self.assertEqual(wine("schtasks", "/create", "/xml", r"C:\task.xml", "/tn", name, "/f")[0], 0)
+            code, output = wine("schtasks", "/create", "/xml", r"C:\task.xml", "/tn", name, "/f")
+            self.assertEqual(code, 0, output)
         self.assertEqual(wine(folder / "uninst.exe", "/S")[0], 0)
         # The uninstaller goes on in a copy of itself; then a restart deletes the copy replaced while it ran.
         subprocess.run([os.environ["WINESERVER"], "-w"], timeout=60)

@@ -125,6 +125,8 @@ protected:
                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
     }
     void TearDown() override {
+        if (applied_)
+            LogonStartRead();
         DestroyWindow(window_);
         RemoveSettingsFile();
         DeleteRunValue();
@@ -136,14 +138,28 @@ protected:
     }
     void Tick(int id, bool on) { CheckDlgButton(window_, id, on ? BST_CHECKED : BST_UNCHECKED); }
     bool Ticked(int id) { return IsDlgButtonChecked(window_, id) == BST_CHECKED; }
+    bool Apply() {
+        applied_ = true;
+        return ApplySettings(window_);
+    }
+    // What the start's reading of the log-on start posted, waited for so that its thread touches no later test's task.
+    MSG LogonStartRead() {
+        MSG read = {};
+        for (int i = 0;
+             i < 200 && !PeekMessageW(&read, window_, kLogonStartReadMessage, kLogonStartReadMessage, PM_REMOVE); ++i)
+            Sleep(50);
+        applied_ = false;
+        return read;
+    }
 
     HWND window_ = nullptr;
+    bool applied_ = false;
 };
 
 } // namespace
 
 TEST_F(SettingsTest, NoFileLeavesEverythingAsItWas) {
-    EXPECT_FALSE(ApplySettings(window_));
+    EXPECT_FALSE(Apply());
     EXPECT_FALSE(Ticked(IDC_AUTORUN));
     EXPECT_FALSE(Ticked(IDC_AUTOSYNC));
     EXPECT_FALSE(Ticked(IDC_MINIMIZED));
@@ -155,16 +171,13 @@ TEST_F(SettingsTest, NoFileLeavesEverythingAsItWas) {
 TEST_F(SettingsTest, OnesTickTheBoxesAndMinimiseAndTheStartShowsTheUsersOwnLogOnStart) {
     ASSERT_TRUE(RegisterLogonTask(WideProgramPath().c_str())); // refused now: Wine shows no folder as administrators'
     WriteFileText(SettingsPath(), "[Config]\r\nAutoRun=1\r\nAutoSetTime=1\r\nAutoXiao=1\r\n");
-    EXPECT_TRUE(ApplySettings(window_)) << "the window is to start minimised";
+    EXPECT_TRUE(Apply()) << "the window is to start minimised";
     EXPECT_TRUE(Ticked(IDC_AUTORUN));
     EXPECT_TRUE(Ticked(IDC_AUTOSYNC));
     EXPECT_TRUE(Ticked(IDC_MINIMIZED));
     // The start reads the user's tasks on a thread of its own, removes the refused one and posts what is left; the
     // file, which is every user's, stays as it was.
-    MSG read = {};
-    for (int i = 0; i < 200 && !PeekMessageW(&read, window_, kLogonStartReadMessage, kLogonStartReadMessage, PM_REMOVE);
-         ++i)
-        Sleep(50);
+    const MSG read = LogonStartRead();
     ASSERT_EQ(read.message, kLogonStartReadMessage) << "the start never read the log-on start";
     EXPECT_EQ(read.wParam, 0u);
     EXPECT_EQ(StoredTask(), "<absent>");
@@ -179,7 +192,7 @@ TEST_F(SettingsTest, ZerosUntickAndOtherValuesLeaveTheBoxAlone) {
     // A lower-case header names the same section; a 2 and a missing key change nothing.
     WriteFileText(SettingsPath(), "[config]\r\nAutoRun=0\r\nAutoSetTime=2\r\nResyncHours=00000720\r\n");
     EXPECT_EQ(ReadSettings().resyncHours, 720) << "leading zeros are still the number";
-    EXPECT_FALSE(ApplySettings(window_));
+    EXPECT_FALSE(Apply());
     EXPECT_FALSE(Ticked(IDC_AUTORUN));
     EXPECT_TRUE(Ticked(IDC_AUTOSYNC));
     EXPECT_TRUE(Ticked(IDC_MINIMIZED));
