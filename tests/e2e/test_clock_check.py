@@ -11,7 +11,7 @@ import time
 import unittest
 
 from . import harness, real_servers
-from .fake_time_server import FakeSntpServer, FakeTimeServer, TimeServers
+from .fake_time_server import FakeSntpServer, FakeTimeServer, SilentAddress, TimeServers
 
 WELCOME = "欢迎使用!"
 CONNECTING = "正在连接时间服务器......"
@@ -170,12 +170,12 @@ class SntpTest(TempvaroTestCase):
     def requests(self):
         return {number: server.requests for number, server in self.sntp.items()}
 
-    def test_port_37_answering_sends_no_datagram(self):
+    def test_sntp_is_asked_from_the_start_and_wins_over_port_37(self):
         self.servers[1].answer(-offset(seconds=5))
         for server in self.sntp.values():
             server.answer(0)
-        self.assertEqual(self.wait_report(self.launch())[2], fast(seconds=5))
-        self.assertEqual(self.requests(), {1: 0, 2: 0, 3: 0})
+        self.assertEqual(self.wait_report(self.launch())[2], ACCURATE)
+        self.assertEqual(self.requests(), {1: 1, 2: 1, 3: 1})
 
     def test_port_37_refused_the_valid_sntp_answer_is_used_and_a_denying_server_not_asked_again(self):
         self.sntp[1].answer(0, kiss=b"DENY")
@@ -199,6 +199,41 @@ class SntpTest(TempvaroTestCase):
         self.assertEqual(self.wait_report(self.launch(workdir=workdir))[2], fast(seconds=5))
         # Slot 1 is the name given; slot 2's is no host name, so its built-in name is asked.
         self.assertEqual((named.connections, self.servers.connections()), (1, {1: 0, 2: 1, 3: 0}))
+
+
+class AddressesTest(TempvaroTestCase):
+    """Server names of another family, and with more than one address (tests/wine/hosts)."""
+
+    def report_from(self, name, *servers):
+        for server in servers:
+            self.addCleanup(server.stop)
+        workdir = tempfile.mkdtemp(prefix="tempvaro-e2e-")
+        self.addCleanup(shutil.rmtree, workdir, ignore_errors=True)
+        with open(os.path.join(workdir, "NetTimeConfig.ini"), "wb") as settings:
+            settings.write(f"[Config]\r\nTimeServer1={name}\r\n".encode())
+        program = self.launch(workdir=workdir)
+        shown = time.monotonic()
+        report = self.wait_report(program)[2]
+        return report, time.monotonic() - shown
+
+    def test_a_name_with_only_an_ipv6_address_is_asked_on_both_protocols(self):
+        port37 = FakeTimeServer("::1", mode="answer", offset=-offset(seconds=5))
+        sntp = FakeSntpServer("::1")
+        sntp.answer(-offset(seconds=5))
+        report, took = self.report_from("v6only.tempvaro.test", port37, sntp)
+        self.assertEqual(report, fast(seconds=5))
+        self.assertLess(took, 3.0)
+        self.assertEqual((port37.connections, sntp.requests), (1, 1))
+
+    def test_a_silent_first_address_gives_way_to_the_second(self):
+        silent = SilentAddress("127.0.0.2")
+        port37 = FakeTimeServer("127.0.0.16", mode="answer", offset=offset(seconds=7))
+        sntp = FakeSntpServer("127.0.0.16")
+        sntp.answer(offset(seconds=7))
+        report, took = self.report_from("two.tempvaro.test", silent, port37, sntp)
+        self.assertEqual(report, slow(seconds=7))
+        self.assertLess(took, 3.0)
+        self.assertEqual((silent.sntp.requests, sntp.requests, port37.connections), (1, 1, 1))
 
 
 class ManualSyncTest(TempvaroTestCase):
