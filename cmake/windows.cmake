@@ -10,8 +10,10 @@ set(PRODUCT_FLAGS -fno-exceptions -fno-rtti -ffunction-sections -fdata-sections 
 # itself unwinds through them, so that build keeps them.
 # Link-time optimisation across the files takes another 2 KB off the release program; every program that links our
 # code then needs it at its link too.
+# MinGW keeps a frame pointer in every 32-bit function; nothing here walks frames, and without it the code is a
+# thirtieth smaller.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-    list(APPEND PRODUCT_FLAGS -fno-asynchronous-unwind-tables -flto)
+    list(APPEND PRODUCT_FLAGS -fno-asynchronous-unwind-tables -fomit-frame-pointer -flto)
     add_link_options(-flto)
 endif()
 # Windows 7 is the oldest supported: the image says so, and older Windows refuse to start it.
