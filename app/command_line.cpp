@@ -5,15 +5,11 @@
 
 #include "platform/format_text.h"
 
-const char *const kUsageLines[] = {
-    "用法 Usage: Tempvaro.exe [/check | /sync | /?]",
-    "  /check  检查本机时间，不开窗口 / check the clock, no window",
-    "  /sync   从时间服务器设置本机时间 / set the clock from a time server",
-    "  /?      显示本说明 / show this usage",
-    "退出码 Exit codes: 0 准确或已设置 right or set, 1 相差一秒以上 off by 1 s or more,",
-    "  2 失败 failed, 87 参数无效 invalid argument",
-};
-const int kUsageLineCount = sizeof kUsageLines / sizeof kUsageLines[0];
+const char kUsage[] = "用法 Usage: Tempvaro.exe [/check | /sync | /?]\r\n"
+                      "  /check  检查本机时间 check the clock\r\n"
+                      "  /sync   设置本机时间 set the clock\r\n"
+                      "退出码 Exit codes: 0 准确/已设置 right/set, 1 相差一秒以上 off by 1 s or more, 2 失败 failed, "
+                      "87 参数无效 bad argument";
 const char kTextBadArgument[] = "参数无效 Invalid argument: ";
 const char kTextSetNoPrivilege[] = "更新本机时间失败,没有设置系统时间的权限!";
 

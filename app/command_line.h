@@ -24,8 +24,7 @@ struct CommandLine {
 // Reads a whole command line, the program's name first (as GetCommandLineW gives it). No arguments: kWindow.
 CommandLine ParseCommandLine(const wchar_t *commandLine);
 
-extern const char *const kUsageLines[];
-extern const int kUsageLineCount;
+extern const char kUsage[];
 extern const char kTextBadArgument[];
 extern const char kTextSetNoPrivilege[];
 

@@ -8,36 +8,31 @@
 
 namespace {
 
-void WriteReading(const StandardOutput &output, const TimeServerNames &names, const ClockReading &reading,
-                  bool answered) {
-    char line[kReportSize];
-    FormatReadingLine(line, sizeof line, answered && reading.server > 0 ? names.host[reading.server - 1] : nullptr,
-                      reading.offset.milliseconds, reading.sntp);
-    output.WriteText(line);
-}
-
-int Check(const StandardOutput &output) {
+// A check or a set: its text, the line for scripts, and its exit code.
+int RunClockCommand(const StandardOutput &output, bool sync) {
     const TimeServerNames names = ConfiguredServers();
     ClockReading reading;
     char report[kReportSize] = {};
-    const bool answered = g_timeClient.CheckClock(report, kReportSize, &names, &reading) != 0;
-    output.WriteText(answered ? report : kTextConnectFailed);
-    WriteReading(output, names, reading, answered);
-    if (!answered)
-        return kExitFailed;
-    // The report's own rule: off when it shows a second or more.
-    return ReportedSeconds(reading.offset) == 0 ? kExitDone : kExitOff;
-}
-
-int Sync(const StandardOutput &output) {
-    const TimeServerNames names = ConfiguredServers();
-    ClockReading reading;
-    const int result = g_timeClient.SetClockFromServer(&names, &reading);
-    output.WriteText(result == kSetDone          ? kTextSetDone
-                     : result == kSetNoPrivilege ? kTextSetNoPrivilege
-                                                 : kTextSetFailed);
-    WriteReading(output, names, reading, true);
-    return result == kSetDone ? kExitDone : kExitFailed;
+    const char *text = report;
+    int code;
+    if (sync) {
+        const int result = g_timeClient.SetClockFromServer(&names, &reading);
+        text = result == kSetDone ? kTextSetDone : result == kSetNoPrivilege ? kTextSetNoPrivilege : kTextSetFailed;
+        code = result == kSetDone ? kExitDone : kExitFailed;
+    } else if (g_timeClient.CheckClock(report, kReportSize, &names, &reading)) {
+        // The report's own rule: off when it shows a second or more.
+        code = ReportedSeconds(reading.offset) == 0 ? kExitDone : kExitOff;
+    } else {
+        text = kTextConnectFailed;
+        reading.server = 0;
+        code = kExitFailed;
+    }
+    output.WriteText(text);
+    char line[kReportSize];
+    FormatReadingLine(line, sizeof line, reading.server > 0 ? names.host[reading.server - 1] : nullptr,
+                      reading.offset.milliseconds, reading.sntp);
+    output.WriteText(line);
+    return code;
 }
 
 int Usage(const StandardOutput &output, const CommandLine &command) {
@@ -47,8 +42,7 @@ int Usage(const StandardOutput &output, const CommandLine &command) {
         output.Write(command.badArgument);
         output.Write(L"\r\n");
     }
-    for (int line = 0; line < kUsageLineCount; ++line)
-        output.WriteText(kUsageLines[line]);
+    output.WriteText(kUsage);
     return bad ? kExitBadArgument : kExitDone;
 }
 
@@ -57,12 +51,7 @@ int Usage(const StandardOutput &output, const CommandLine &command) {
 int RunCommandLine(const CommandLine &command) {
     StandardOutput output;
     output.Open();
-    switch (command.mode) {
-    case CommandMode::kCheck:
-        return Check(output);
-    case CommandMode::kSync:
-        return Sync(output);
-    default:
-        return Usage(output, command);
-    }
+    if (command.mode == CommandMode::kCheck || command.mode == CommandMode::kSync)
+        return RunClockCommand(output, command.mode == CommandMode::kSync);
+    return Usage(output, command);
 }

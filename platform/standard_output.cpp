@@ -34,7 +34,10 @@ void StandardOutput::Write(const wchar_t *text) const {
         return;
     DWORD written;
     if (console_) {
-        WriteConsoleW(target_, text, lstrlenW(text), &written, nullptr);
+        DWORD length = 0;
+        while (text[length] != L'\0')
+            ++length;
+        WriteConsoleW(target_, text, length, &written, nullptr);
         return;
     }
     char utf8[kUtf8Size];
