@@ -288,6 +288,17 @@ class CommandLineTest(TempvaroTestCase):
         code, lines = self.run_program("/check", "/Sync")
         self.assertEqual((code, lines[:2]), (87, ["参数无效 Invalid argument: /Sync", self.USAGE]))
         self.assertEqual(self.servers.connections(), {1: 0, 2: 0, 3: 0})
+        # Not redirected: to the console of the prompt that started it (on a terminal), Chinese in a Western code page.
+        program = harness.Program(display)
+        self.addCleanup(program.stop)
+        with tempfile.TemporaryFile() as out:
+            prompt = f"{harness.WINE} cmd /c start /wait {program.exe.name} /bad"
+            code = subprocess.run(["script", "-qec", prompt, "/dev/null"], cwd=program.workdir, stdout=out,
+                                  stdin=subprocess.DEVNULL, env=dict(os.environ, **WESTERN_LOCALE),
+                                  timeout=60).returncode
+            shown = re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"", out.seek(0) or out.read()).decode(errors="replace")
+        self.assertEqual(code, 87)
+        self.assertIn("用法 Usage: Tempvaro.exe", shown)
 
 
 class MainWindowTest(TempvaroTestCase):
