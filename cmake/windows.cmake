@@ -31,6 +31,7 @@ add_library(tempvaro_core STATIC
     net/tcp_exchange.cpp
     net/udp_exchange.cpp
     platform/interface_text.cpp
+    platform/standard_output.cpp
     platform/program_path_win32.cpp
     platform/system_library.cpp
     platform/window_dpi.cpp
@@ -39,6 +40,7 @@ add_library(tempvaro_core STATIC
     time/time_fetch.cpp
     app/app_shell.cpp
     app/clock_tasks.cpp
+    app/command_run.cpp
     app/settings_boxes.cpp
     app/start_task.cpp
     settings/logon_start.cpp

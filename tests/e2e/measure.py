@@ -1,9 +1,9 @@
-"""Measurements for the release notes (not a test): the release program's size, the time from start to the clock
-report against a loopback server, the report on a right clock against a real Time Protocol server, the time to the
-report from an NTP-only server while port 37 is swallowed, the worst case with all three servers silent, how close to
-a server's time a set brings the clock (Time Protocol answers sent early and late in their second, and SNTP), and a
-5 MB update download beside curl fetching the same file from the same server. Run inside
-tests/wine/run_isolated.sh."""
+"""Measurements for the release notes (not a test): the release program's size, the time from a /check command to its
+exit, the time from start to the clock report against a loopback server, the report on a right clock against a real
+Time Protocol server, the time to the report from an NTP-only server while port 37 is swallowed, the worst case with
+all three servers silent, how close to a server's time a set brings the clock (Time Protocol answers sent early and
+late in their second, and SNTP), and a 5 MB update download beside curl fetching the same file from the same server.
+Run inside tests/wine/run_isolated.sh."""
 
 import os
 import pathlib
@@ -57,6 +57,22 @@ def refused_set(program):
     return int(REFUSED_SET.search(program.log.read_text(errors="replace")).group(1))
 
 
+def command_times(display):
+    """Seconds from the command to the exit: /check against an SNTP server that answers at once (port 37 refused),
+    and /?, which contacts nothing, for Wine's own start and end."""
+    sntp = FakeSntpServer(TimeServers.ADDRESSES[1])
+    program = harness.Program(display)
+    try:
+        sntp.answer(0)
+        checks = [program.run("/check") for _ in range(RUNS)]
+        if any(code != 0 for code, _, _ in checks):
+            raise RuntimeError(f"/check failed: {checks}")
+        return [elapsed for _, _, elapsed in checks], [program.run("/?")[2] for _ in range(RUNS)]
+    finally:
+        program.stop()
+        sntp.stop()
+
+
 def download_times(size):
     server = FakeWebServer()
     body = os.urandom(size)
@@ -89,6 +105,9 @@ def main():
     print(f"release Tempvaro.exe: {RELEASE.stat().st_size} bytes ({RELEASE.stat().st_size / 1024:.1f} KiB)")
     display = harness.VirtualDisplay().start()
     try:
+        checks, usages = command_times(display)
+        print(f"/check to its exit, SNTP server answering at once: median {statistics.median(checks):.2f} s (runs "
+              f"{', '.join(f'{t:.2f}' for t in checks)}); /? to its exit: median {statistics.median(usages):.2f} s")
         answered = [time_to_report(display, lambda s: s[1].answer(-5)) for _ in range(RUNS)]
         print(f"start to report, loopback server answering: median {statistics.median(r[0] for r in answered):.2f} s "
               f"(runs {', '.join(f'{r[0]:.2f}' for r in answered)}; report {answered[0][2]})")
