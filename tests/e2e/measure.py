@@ -9,9 +9,11 @@ Run inside tests/wine/run_isolated.sh."""
 import os
 import pathlib
 import re
+import socket
 import statistics
 import subprocess
 import sys
+import threading
 import time
 
 from . import fake_time_server, harness, real_servers
@@ -38,49 +40,46 @@ def settings_folder(servers):
 
 
 class SlowNameServer:
-    """A DNS server on 127.0.0.1:53 that answers each A query for its names after `delay` seconds, and every other
-    query at once with no address; /etc/resolv.conf points at it while it runs (this mount namespace only)."""
+    """A DNS server on 127.0.0.1:53 that answers an A query for one of its names after `delay` seconds, and any other
+    query at once with no address; /etc/resolv.conf names it while it runs (in this mount namespace only)."""
 
     def __init__(self, names, delay):
-        import socket
-        import threading
-        self._names, self._delay, self._stop = names, delay, threading.Event()
+        self._names, self._delay = names, delay
         self._socket = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         self._socket.bind(("127.0.0.1", 53))
-        self._socket.settimeout(0.1)
-        self._resolv = pathlib.Path(harness.tempfile.mkdtemp(prefix="tempvaro-dns-")) / "resolv.conf"
-        self._resolv.write_text("nameserver 127.0.0.1\noptions timeout:5 attempts:1\n")
-        subprocess.run(["mount", "--bind", str(self._resolv), "/etc/resolv.conf"], check=True)
-        self._thread = threading.Thread(target=self._serve, daemon=True)
-        self._thread.start()
+        resolv = pathlib.Path(harness.tempfile.mkdtemp(prefix="tempvaro-dns-")) / "resolv.conf"
+        resolv.write_text("nameserver 127.0.0.1\noptions timeout:5 attempts:1\n")
+        subprocess.run(["mount", "--bind", str(resolv), "/etc/resolv.conf"], check=True)
+        threading.Thread(target=self._serve, daemon=True).start()
 
     def _serve(self):
-        import threading
-        while not self._stop.is_set():
-            try:
-                query, client = self._socket.recvfrom(512)
-            except OSError:
-                continue
-            threading.Thread(target=self._answer, args=(query, client), daemon=True).start()
+        while (query := self._receive()) is not None:
+            threading.Thread(target=self._answer, args=query, daemon=True).start()
+
+    def _receive(self):
+        try:
+            return self._socket.recvfrom(512)
+        except OSError:
+            return None
 
     def _answer(self, query, client):
         end = query.index(b"\0", 12)
-        labels, at = [], 12
-        while query[at]:
-            labels.append(query[at + 1:at + 1 + query[at]].decode())
-            at += 1 + query[at]
-        name, kind = ".".join(labels), int.from_bytes(query[end + 1:end + 3], "big")
-        address = self._names.get(name) if kind == 1 else None
-        header = query[:2] + b"\x81\x80" + query[4:6] + (b"\0\1" if address else b"\0\0") + b"\0\0\0\0"
-        answer = header + query[12:end + 5]
+        name = b".".join(query[at + 1:at + 1 + query[at]] for at in self._labels(query)).decode()
+        address = self._names.get(name) if query[end + 1:end + 3] == b"\0\1" else None
+        answer = query[:2] + b"\x81\x80\0\1" + (b"\0\1" if address else b"\0\0") + b"\0\0\0\0" + query[12:end + 5]
         if address:
-            self._stop.wait(self._delay)
-            answer += b"\xc0\x0c\0\1\0\1\0\0\0\x3c\0\4" + bytes(int(part) for part in address.split("."))
+            time.sleep(self._delay)
+            answer += b"\xc0\x0c\0\1\0\1\0\0\0\x3c\0\4" + socket.inet_aton(address)
         self._socket.sendto(answer, client)
 
+    @staticmethod
+    def _labels(query):
+        at = 12
+        while query[at]:
+            yield at
+            at += 1 + query[at]
+
     def stop(self):
-        self._stop.set()
-        self._thread.join(timeout=5)
         self._socket.close()
         subprocess.run(["umount", "/etc/resolv.conf"], check=False)
 
