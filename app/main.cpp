@@ -1,8 +1,9 @@
-// Program entry: one copy per program file name, then the main dialog until it closes.
+// Program entry: a run from the command line, or one copy per program file name, then the main dialog until it closes.
 #include <windows.h>
 #include <commctrl.h>
 
 #include "app/app_shell.h"
+#include "app/command_run.h"
 #include "app/main_dialog.h"
 #include "platform/system_library.h"
 #include "res/resource.h"
@@ -24,6 +25,10 @@ void InitStatusBarClass() {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     RestrictDllSearchToSystem();
+    // A script's run is no second start of the window: it takes no single-instance name and shows nothing.
+    const CommandLine command = ParseCommandLine(GetCommandLineW());
+    if (command.mode != CommandMode::kWindow)
+        return RunCommandLine(command);
     InitStatusBarClass();
     if (g_appShell.IsAlreadyRunning(instance))
         return 0;

@@ -10,8 +10,10 @@ set(PRODUCT_FLAGS -fno-exceptions -fno-rtti -ffunction-sections -fdata-sections 
 # itself unwinds through them, so that build keeps them.
 # Link-time optimisation across the files takes another 2 KB off the release program; every program that links our
 # code then needs it at its link too.
+# MinGW keeps a frame pointer in every 32-bit function; nothing here walks frames, and without it the code is a
+# thirtieth smaller.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-    list(APPEND PRODUCT_FLAGS -fno-asynchronous-unwind-tables -flto)
+    list(APPEND PRODUCT_FLAGS -fno-asynchronous-unwind-tables -fomit-frame-pointer -flto)
     add_link_options(-flto)
 endif()
 # Windows 7 is the oldest supported: the image says so, and older Windows refuse to start it.
@@ -29,6 +31,7 @@ add_library(tempvaro_core STATIC
     net/tcp_exchange.cpp
     net/udp_exchange.cpp
     platform/interface_text.cpp
+    platform/standard_output.cpp
     platform/program_path_win32.cpp
     platform/system_library.cpp
     platform/window_dpi.cpp
@@ -37,6 +40,7 @@ add_library(tempvaro_core STATIC
     time/time_fetch.cpp
     app/app_shell.cpp
     app/clock_tasks.cpp
+    app/command_run.cpp
     app/settings_boxes.cpp
     app/start_task.cpp
     settings/logon_start.cpp

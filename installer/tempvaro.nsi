@@ -96,6 +96,72 @@ Function InsideProgramFiles
     ${Next}
 FunctionEnd
 
+!define TIME_SERVER_COUNT 3
+!define HOST_CHARACTERS "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-."
+!define ERROR_INVALID_PARAMETER 87
+
+; $0 is 1 when $1 is a host name as the program's servers dialog has it: letters, digits, hyphens and dots, in labels
+; of 1 to 63 characters, at most 253 in all.
+Function IsHostName
+    StrCpy $0 0
+    StrLen $2 $1
+    ${If} $2 < 1
+    ${OrIf} $2 > 253
+        Return
+    ${EndIf}
+    ; Characters compared by their codes: a locale's comparison could let a look-alike pass.
+    System::Call 'msvcrt::wcsspn(w r1, w "${HOST_CHARACTERS}") i .r3 ?c'
+    ${IfThen} $3 <> $2 ${|} Return ${|}
+    ; The length of the label so far; the end of the name ends the last label.
+    StrCpy $3 0
+    ${ForEach} $4 0 $2 + 1
+        StrCpy $5 $1 1 $4
+        ${If} $5 == "."
+        ${OrIf} $5 == ""
+            ${IfThen} $3 = 0 ${|} Return ${|}
+            StrCpy $3 0
+        ${Else}
+            IntOp $3 $3 + 1
+            ${IfThen} $3 > 63 ${|} Return ${|}
+        ${EndIf}
+    ${Next}
+    StrCpy $0 1
+FunctionEnd
+
+; A silent setup may name the time servers with /SERVER1= to /SERVER3=; the interactive one ignores them. A name that
+; is not a host name stops the setup before anything is installed; an empty one is the slot's built-in name.
+Function CheckServerSwitches
+    ${GetParameters} $R1
+    ${ForEach} $R2 1 ${TIME_SERVER_COUNT} + 1
+        ClearErrors
+        ${GetOptions} $R1 "/SERVER$R2=" $1
+        ${IfNot} ${Errors}
+        ${AndIf} $1 != ""
+            Call IsHostName
+            ${If} $0 = 0
+                SetErrorLevel ${ERROR_INVALID_PARAMETER}
+                Quit
+            ${EndIf}
+        ${EndIf}
+    ${Next}
+FunctionEnd
+
+; The names the silent setup was given go into the program's settings file, every other key kept.
+Function WriteServerSwitches
+    ${GetParameters} $R1
+    ${ForEach} $R2 1 ${TIME_SERVER_COUNT} + 1
+        ClearErrors
+        ${GetOptions} $R1 "/SERVER$R2=" $1
+        ${If} ${Errors}
+            ${Continue}
+        ${ElseIf} $1 == ""
+            DeleteINIStr "$INSTDIR\NetTimeConfig.ini" "Config" "TimeServer$R2"
+        ${Else}
+            WriteINIStr "$INSTDIR\NetTimeConfig.ini" "Config" "TimeServer$R2" $1
+        ${EndIf}
+    ${Next}
+FunctionEnd
+
 ; Makes $INSTDIR absolute, with the long name of each of its folders that exists: C:\PROGRA~1 is Program Files.
 Function LongInstallDir
     System::Call 'kernel32::GetFullPathNameW(w "$INSTDIR", i ${NSIS_MAX_STRLEN}, w .r1, p 0) i .r0'
@@ -316,6 +382,7 @@ FunctionEnd
 Function .onInit
     SetShellVarContext all
     ${If} ${Silent}
+        Call CheckServerSwitches
         Call RefuseFolderWhenSilent
     ${EndIf}
 FunctionEnd
@@ -418,6 +485,9 @@ Section
     File "/oname=${GUIDE}" "${STAGE}/README.txt"
     WriteUninstaller "$INSTDIR\${UNINSTALLER}"
     CreateShortcut "${SHORTCUT}" "$INSTDIR\${PROGRAM}"
+    ${If} ${Silent}
+        Call WriteServerSwitches
+    ${EndIf}
 
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Tempvaro"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"

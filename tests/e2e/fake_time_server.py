@@ -25,6 +25,10 @@ SPLIT_DELAY = 0.15
 SHORT_LENGTH = 2
 
 
+def family(host):
+    return socket.AF_INET6 if ":" in host else socket.AF_INET
+
+
 def time_value(unix_seconds):
     """The 4-byte big-endian count of seconds since 1900 for a Unix time; wraps like the 32-bit field does."""
     return struct.pack(">I", (int(unix_seconds) + EPOCH_1900_TO_1970) & 0xFFFFFFFF)
@@ -114,7 +118,7 @@ class FakeTimeServer:
             thread.join(timeout=5)
 
     def _listen(self):
-        listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        listener = socket.socket(family(self.host), socket.SOCK_STREAM)
         listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         listener.bind((self.host, self.port))
         listener.listen(8)
@@ -231,7 +235,7 @@ class FakeSntpServer:
         self.requests = 0
         self._reply = None
         self._stop = threading.Event()
-        self._socket = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self._socket = socket.socket(family(host), socket.SOCK_DGRAM)
         self._socket.bind((host, SNTP_PORT))
         self._socket.settimeout(0.1)
         self._thread = threading.Thread(target=self._serve, daemon=True)
@@ -261,3 +265,29 @@ class FakeSntpServer:
                 now = ntp_timestamp(time.time() + offset)
                 head = bytes([0xE4, 0] + [0] * 10) + kiss if kiss else bytes([0x24, 1] + [0] * 10) + b"GPS\0"
                 self._socket.sendto(head + now + originate + now + now, client)
+
+
+class SilentAddress:
+    """An address where nothing answers, on either protocol: a connection to port 37 never opens (its listener's queue
+    is kept full, so the kernel drops further handshakes) and datagrams to port 123 are taken and never answered."""
+
+    def __init__(self, host):
+        self._listener = socket.socket(family(host), socket.SOCK_STREAM)
+        self._listener.bind((host, TIME_PORT))
+        self._listener.listen(0)
+        self._fillers = []
+        for _ in range(2):
+            filler = socket.socket(family(host), socket.SOCK_STREAM)
+            filler.settimeout(0.2)
+            try:
+                filler.connect((host, TIME_PORT))
+            except OSError:
+                pass
+            self._fillers.append(filler)
+        self.sntp = FakeSntpServer(host)
+
+    def stop(self):
+        self.sntp.stop()
+        for filler in self._fillers:
+            filler.close()
+        self._listener.close()

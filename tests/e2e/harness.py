@@ -231,6 +231,18 @@ class Program:
                                             stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, env=env)
         return self
 
+    def run(self, *args, environment=None, timeout=60):
+        """Runs the program with `args` to its end, its output redirected to a file and Wine's messages to the log;
+        returns its exit code, that output, and the seconds from the command to the exit."""
+        env = dict(os.environ, DISPLAY=self.display.name, **(environment or {}))
+        with tempfile.TemporaryFile() as out, open(self.log, "ab") as log:
+            started = time.monotonic()
+            code = subprocess.run([WINE, str(self.exe), *args], cwd=self.workdir, stdout=out, stderr=log,
+                                  stdin=subprocess.DEVNULL, env=env, timeout=timeout).returncode
+            elapsed = time.monotonic() - started
+            out.seek(0)
+            return code, out.read().decode("utf-8"), elapsed
+
     def wait_window(self, timeout=30):
         """Waits for the main window and remembers its Windows process id for the later probes."""
         def find():
@@ -299,15 +311,15 @@ class Program:
 
     def stop(self):
         """Closes the window as a user would; ends the process by PID if it does not go. Returns the exit code."""
-        if self.process is None:
-            return None
-        if self.running() and self.win_pid is not None:
-            run_probe(self.display, "close", "--pid", str(self.win_pid))
-            try:
-                self.process.wait(EXIT_TIMEOUT)
-            except subprocess.TimeoutExpired:
-                pass
-        code = end_process(self.process)
+        code = None
+        if self.process is not None:
+            if self.running() and self.win_pid is not None:
+                run_probe(self.display, "close", "--pid", str(self.win_pid))
+                try:
+                    self.process.wait(EXIT_TIMEOUT)
+                except subprocess.TimeoutExpired:
+                    pass
+            code = end_process(self.process)
         if self._own_dir:
             shutil.rmtree(self.workdir, ignore_errors=True)
         return code

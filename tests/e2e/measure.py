@@ -1,16 +1,19 @@
-"""Measurements for the release notes (not a test): the release program's size, the time from start to the clock
-report against a loopback server, the report on a right clock against a real Time Protocol server, the time to the
-report from an NTP-only server while port 37 is swallowed, the worst case with all three servers silent, how close to
-a server's time a set brings the clock (Time Protocol answers sent early and late in their second, and SNTP), and a
-5 MB update download beside curl fetching the same file from the same server. Run inside
-tests/wine/run_isolated.sh."""
+"""Measurements for the release notes (not a test): the release program's size, the time from a /check command to its
+exit, the time from start to the clock report against a loopback server, the report on a right clock against a real
+Time Protocol server, the time to the report from an NTP-only server while port 37 is swallowed, the worst case with
+all three servers silent, how close to a server's time a set brings the clock (Time Protocol answers sent early and
+late in their second, and SNTP), a set against servers answering both protocols, names of one family or several addresses, names that resolve late,
+and a 5 MB update download beside curl fetching the same file from the same server.
+Run inside tests/wine/run_isolated.sh."""
 
 import os
 import pathlib
 import re
+import socket
 import statistics
 import subprocess
 import sys
+import threading
 import time
 
 from . import fake_time_server, harness, real_servers
@@ -28,13 +31,66 @@ RUNS = 3
 RIGHT_CLOCK_RUNS = 10
 
 
-def time_to_report(display, servers_setup, sntp_setup=None, environment=None, then=None):
+def settings_folder(servers):
+    """A folder for the program whose settings file names the given time servers (slot: name)."""
+    workdir = harness.tempfile.mkdtemp(prefix="tempvaro-measure-")
+    lines = "".join(f"TimeServer{slot}={name}\r\n" for slot, name in servers.items())
+    pathlib.Path(workdir, "NetTimeConfig.ini").write_bytes(f"[Config]\r\n{lines}".encode())
+    return workdir
+
+
+class SlowNameServer:
+    """A DNS server on 127.0.0.1:53 that answers an A query for one of its names after `delay` seconds, and any other
+    query at once with no address; /etc/resolv.conf names it while it runs (in this mount namespace only)."""
+
+    def __init__(self, names, delay):
+        self._names, self._delay = names, delay
+        self._socket = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self._socket.bind(("127.0.0.1", 53))
+        resolv = pathlib.Path(harness.tempfile.mkdtemp(prefix="tempvaro-dns-")) / "resolv.conf"
+        resolv.write_text("nameserver 127.0.0.1\noptions timeout:5 attempts:1\n")
+        subprocess.run(["mount", "--bind", str(resolv), "/etc/resolv.conf"], check=True)
+        threading.Thread(target=self._serve, daemon=True).start()
+
+    def _serve(self):
+        while (query := self._receive()) is not None:
+            threading.Thread(target=self._answer, args=query, daemon=True).start()
+
+    def _receive(self):
+        try:
+            return self._socket.recvfrom(512)
+        except OSError:
+            return None
+
+    def _answer(self, query, client):
+        end = query.index(b"\0", 12)
+        name = b".".join(query[at + 1:at + 1 + query[at]] for at in self._labels(query)).decode()
+        address = self._names.get(name) if query[end + 1:end + 3] == b"\0\1" else None
+        answer = query[:2] + b"\x81\x80\0\1" + (b"\0\1" if address else b"\0\0") + b"\0\0\0\0" + query[12:end + 5]
+        if address:
+            time.sleep(self._delay)
+            answer += b"\xc0\x0c\0\1\0\1\0\0\0\x3c\0\4" + socket.inet_aton(address)
+        self._socket.sendto(answer, client)
+
+    @staticmethod
+    def _labels(query):
+        at = 12
+        while query[at]:
+            yield at
+            at += 1 + query[at]
+
+    def stop(self):
+        self._socket.close()
+        subprocess.run(["umount", "/etc/resolv.conf"], check=False)
+
+
+def time_to_report(display, servers_setup, sntp_setup=None, environment=None, then=None, workdir=None):
     """Seconds from starting the program, and from its window appearing, to a result in pane 2; and that result.
     `then(program)` runs before the program is closed and its result is returned last."""
     with TimeServers() as servers:
         servers_setup(servers)
         sntp = {n: FakeSntpServer(address) for n, address in TimeServers.ADDRESSES.items()} if sntp_setup else {}
-        program = harness.Program(display)
+        program = harness.Program(display, workdir=workdir)
         try:
             if sntp_setup:
                 sntp_setup(sntp)
@@ -55,6 +111,22 @@ def refused_set(program):
     program.command(harness.IDOK)
     program.wait_panes(lambda p: p[0] == SET_FAILED, 30, "the refused set")
     return int(REFUSED_SET.search(program.log.read_text(errors="replace")).group(1))
+
+
+def command_times(display):
+    """Seconds from the command to the exit: /check against an SNTP server that answers at once (port 37 refused),
+    and /?, which contacts nothing, for Wine's own start and end."""
+    sntp = FakeSntpServer(TimeServers.ADDRESSES[1])
+    program = harness.Program(display)
+    try:
+        sntp.answer(0)
+        checks = [program.run("/check") for _ in range(RUNS)]
+        if any(code != 0 for code, _, _ in checks):
+            raise RuntimeError(f"/check failed: {checks}")
+        return [elapsed for _, _, elapsed in checks], [program.run("/?")[2] for _ in range(RUNS)]
+    finally:
+        program.stop()
+        sntp.stop()
 
 
 def download_times(size):
@@ -89,9 +161,17 @@ def main():
     print(f"release Tempvaro.exe: {RELEASE.stat().st_size} bytes ({RELEASE.stat().st_size / 1024:.1f} KiB)")
     display = harness.VirtualDisplay().start()
     try:
+        checks, usages = command_times(display)
+        print(f"/check to its exit, SNTP server answering at once: median {statistics.median(checks):.2f} s (runs "
+              f"{', '.join(f'{t:.2f}' for t in checks)}); /? to its exit: median {statistics.median(usages):.2f} s")
         answered = [time_to_report(display, lambda s: s[1].answer(-5)) for _ in range(RUNS)]
-        print(f"start to report, loopback server answering: median {statistics.median(r[0] for r in answered):.2f} s "
-              f"(runs {', '.join(f'{r[0]:.2f}' for r in answered)}; report {answered[0][2]})")
+        print(f"start to report, loopback server answering port 37 only: median "
+              f"{statistics.median(r[0] for r in answered):.2f} s (runs {', '.join(f'{r[0]:.2f}' for r in answered)}; "
+              f"report {answered[0][2]})")
+        both = [time_to_report(display, lambda s: s[1].answer(-5), lambda sntp: [sntp[n].answer(-5) for n in (1, 2, 3)])
+                for _ in range(RUNS)]
+        print(f"start to report, loopback servers answering both protocols: median "
+              f"{statistics.median(r[0] for r in both):.2f} s (runs {', '.join(f'{r[0]:.2f}' for r in both)})")
         with real_servers.XinetdTimeServer(TimeServers.ADDRESSES[1]).start():
             right = [time_to_report(display, lambda s: None)[2] for _ in range(RIGHT_CLOCK_RUNS)]
         print(f"right clock against xinetd's Time Protocol service, {RIGHT_CLOCK_RUNS} runs at random fractions: "
@@ -116,6 +196,37 @@ def main():
                                 refused_set)[3] for _ in range(RUNS)]
         print(f"set over SNTP against a server {ahead} s ahead: the clock would land "
               f"{', '.join(f'{move - ahead * 1000:+.0f}' for move in moves)} ms from the server's time")
+        ahead = 7
+        fake_time_server.ALIGN_WINDOW = (0.92, 0.98)
+        moves = [time_to_report(display, lambda s: [s[n].answer(ahead) for n in (1, 2, 3)],
+                                lambda sntp: [sntp[n].answer(ahead) for n in (1, 2, 3)], {"WINEDEBUG": "err+sync"},
+                                refused_set)[3] for _ in range(RUNS)]
+        fake_time_server.ALIGN_WINDOW = (0.45, 0.55)
+        print(f"set with servers {ahead} s ahead on both protocols, port 37 answering late in its second: the clock "
+              f"would land {', '.join(f'{move - ahead * 1000:+.0f}' for move in moves)} ms from the server's time")
+        for name, address, setup in (
+                ("v6only.tempvaro.test", "::1", lambda: [fake_time_server.FakeTimeServer("::1", mode="answer")]),
+                ("two.tempvaro.test", "127.0.0.16", lambda: [fake_time_server.SilentAddress("127.0.0.2"),
+                                                             fake_time_server.FakeTimeServer("127.0.0.16",
+                                                                                             mode="answer")])):
+            extra = setup()
+            try:
+                taken = time_to_report(display, lambda s: None, workdir=settings_folder({1: name}))
+            finally:
+                for server in extra:
+                    server.stop()
+            print(f"server 1 named {name} (answering at {address} on port 37): {taken[1]:.2f} s from the window "
+                  f"appearing to the report ({taken[2]})")
+        dns = SlowNameServer({"slow2.tempvaro.test": "127.0.0.12", "slow3.tempvaro.test": "127.0.0.13"}, 0.7)
+        try:
+            slow = [time_to_report(display, lambda s: s[1].answer(0, delay=1.2),
+                                   workdir=settings_folder({2: "slow2.tempvaro.test", 3: "slow3.tempvaro.test"}))
+                    for _ in range(RUNS)]
+        finally:
+            dns.stop()
+        print(f"right clock, server 1 answering port 37 1.2 s after its connection opened, names 2 and 3 resolving "
+              f"0.7 s late: {', '.join(r[2] for r in slow)} ({', '.join(f'{r[1]:.2f}' for r in slow)} s from the "
+              f"window appearing)")
     finally:
         display.stop()
     ours, theirs = download_times(5 * 1024 * 1024)

@@ -11,7 +11,7 @@ import time
 import unittest
 
 from . import harness, real_servers
-from .fake_time_server import FakeSntpServer, FakeTimeServer, TimeServers
+from .fake_time_server import FakeSntpServer, FakeTimeServer, SilentAddress, TimeServers
 
 WELCOME = "欢迎使用!"
 CONNECTING = "正在连接时间服务器......"
@@ -170,12 +170,12 @@ class SntpTest(TempvaroTestCase):
     def requests(self):
         return {number: server.requests for number, server in self.sntp.items()}
 
-    def test_port_37_answering_sends_no_datagram(self):
+    def test_sntp_is_asked_from_the_start_and_wins_over_port_37(self):
         self.servers[1].answer(-offset(seconds=5))
         for server in self.sntp.values():
             server.answer(0)
-        self.assertEqual(self.wait_report(self.launch())[2], fast(seconds=5))
-        self.assertEqual(self.requests(), {1: 0, 2: 0, 3: 0})
+        self.assertEqual(self.wait_report(self.launch())[2], ACCURATE)
+        self.assertEqual(self.requests(), {1: 1, 2: 1, 3: 1})
 
     def test_port_37_refused_the_valid_sntp_answer_is_used_and_a_denying_server_not_asked_again(self):
         self.sntp[1].answer(0, kiss=b"DENY")
@@ -199,6 +199,41 @@ class SntpTest(TempvaroTestCase):
         self.assertEqual(self.wait_report(self.launch(workdir=workdir))[2], fast(seconds=5))
         # Slot 1 is the name given; slot 2's is no host name, so its built-in name is asked.
         self.assertEqual((named.connections, self.servers.connections()), (1, {1: 0, 2: 1, 3: 0}))
+
+
+class AddressesTest(TempvaroTestCase):
+    """Server names of another family, and with more than one address (tests/wine/hosts)."""
+
+    def report_from(self, name, *servers):
+        for server in servers:
+            self.addCleanup(server.stop)
+        workdir = tempfile.mkdtemp(prefix="tempvaro-e2e-")
+        self.addCleanup(shutil.rmtree, workdir, ignore_errors=True)
+        with open(os.path.join(workdir, "NetTimeConfig.ini"), "wb") as settings:
+            settings.write(f"[Config]\r\nTimeServer1={name}\r\n".encode())
+        program = self.launch(workdir=workdir)
+        shown = time.monotonic()
+        report = self.wait_report(program)[2]
+        return report, time.monotonic() - shown
+
+    def test_a_name_with_only_an_ipv6_address_is_asked_on_both_protocols(self):
+        port37 = FakeTimeServer("::1", mode="answer", offset=-offset(seconds=5))
+        sntp = FakeSntpServer("::1")
+        sntp.answer(-offset(seconds=5))
+        report, took = self.report_from("v6only.tempvaro.test", port37, sntp)
+        self.assertEqual(report, fast(seconds=5))
+        self.assertLess(took, 3.0)
+        self.assertEqual((port37.connections, sntp.requests), (1, 1))
+
+    def test_a_silent_first_address_gives_way_to_the_second(self):
+        silent = SilentAddress("127.0.0.2")
+        port37 = FakeTimeServer("127.0.0.16", mode="answer", offset=offset(seconds=7))
+        sntp = FakeSntpServer("127.0.0.16")
+        sntp.answer(offset(seconds=7))
+        report, took = self.report_from("two.tempvaro.test", silent, port37, sntp)
+        self.assertEqual(report, slow(seconds=7))
+        self.assertLess(took, 3.0)
+        self.assertEqual((silent.sntp.requests, sntp.requests, port37.connections), (1, 1, 1))
 
 
 class ManualSyncTest(TempvaroTestCase):
@@ -231,6 +266,74 @@ class ManualSyncTest(TempvaroTestCase):
         self.assertEqual(panes[0], SET_DONE)
         self.assertEqual(panes[2], SET_ACCURATE)
         self.assertEqual(self.servers.connections(), {1: 1, 2: 0, 3: 1})
+
+
+class CommandLineTest(TempvaroTestCase):
+    """/check, /sync and /? as a script runs them: text to the redirected output and an exit code."""
+
+    USAGE = "用法 Usage: Tempvaro.exe [/check | /sync | /?]"
+    READING = r"offset_ms=(-?\d+) server=(\S+) protocol=(sntp|time)"
+
+    def run_program(self, *args, program=None, environment=None):
+        if program is None:
+            program = harness.Program(display)
+            self.addCleanup(program.stop)
+        code, output, _ = program.run(*args, environment=environment)
+        return code, output.splitlines()
+
+    def test_check_beside_the_window_prints_the_report_and_a_reading_and_exits_by_the_result(self):
+        self.servers[1].answer(-offset(seconds=5))
+        window = self.launch()
+        self.assertEqual(self.wait_report(window)[2], fast(seconds=5))
+        code, lines = self.run_program("/check", program=window)
+        offset_ms, server, protocol = re.fullmatch(self.READING, lines[1]).groups()
+        # A whole-second answer is centred: within half a second and the trip of the server's time.
+        self.assertEqual((code, lines[0], server, protocol), (1, fast(seconds=5), "time.nist.gov", "time"))
+        self.assertLess(abs(int(offset_ms) + 5000), 600)
+        self.assertTrue(window.running() and harness.count_windows(display, harness.MAIN_TITLE) == 1)
+        self.servers[1].answer(0)
+        code, lines = self.run_program("/check")
+        self.assertEqual((code, lines[0]), (0, ACCURATE))
+        self.servers[1].absent()
+        self.assertEqual(self.run_program("/check"), (2, [CONNECT_FAILED, "offset_ms= server= protocol="]))
+
+    def test_sync_sets_the_clock_to_the_millisecond_and_a_refused_time_fails(self):
+        sntp = FakeSntpServer(SERVER_ADDRESSES[3])
+        self.addCleanup(sntp.stop)
+        # Wine moves no clock, but accepts a time within half a second of its own.
+        sntp.answer(0.3)
+        code, lines = self.run_program("/sync")
+        offset_ms, server, protocol = re.fullmatch(self.READING, lines[1]).groups()
+        self.assertEqual((code, lines[0], server, protocol), (0, SET_DONE, "time-b-g.nist.gov", "sntp"))
+        self.assertLess(abs(int(offset_ms) - 300), 20)
+        # A time Wine refuses, and the move it was asked for, to the millisecond.
+        sntp.answer(2.375)
+        program = harness.Program(display)
+        self.addCleanup(program.stop)
+        code, lines = self.run_program("/sync", program=program, environment={"WINEDEBUG": "err+sync"})
+        log = program.log.read_text(errors="replace")
+        moved = re.search(r"NtSetSystemTime not allowed: difference (-?\d+) ms", log)
+        self.assertEqual((code, lines[0]), (2, SET_FAILED))
+        self.assertLess(abs(int(moved.group(1)) - 2375), 20)
+
+    def test_usage_and_bad_arguments_contact_nothing(self):
+        self.servers[1].answer(0)
+        code, lines = self.run_program("/?")
+        self.assertEqual((code, lines[0]), (0, self.USAGE))
+        code, lines = self.run_program("/check", "/Sync")
+        self.assertEqual((code, lines[:2]), (87, ["参数无效 Invalid argument: /Sync", self.USAGE]))
+        self.assertEqual(self.servers.connections(), {1: 0, 2: 0, 3: 0})
+        # Not redirected: to the console of the prompt that started it (on a terminal), Chinese in a Western code page.
+        program = harness.Program(display)
+        self.addCleanup(program.stop)
+        with tempfile.TemporaryFile() as out:
+            prompt = f"{harness.WINE} cmd /c start /wait {program.exe.name} /bad"
+            code = subprocess.run(["script", "-qec", prompt, "/dev/null"], cwd=program.workdir, stdout=out,
+                                  stdin=subprocess.DEVNULL, env=dict(os.environ, **WESTERN_LOCALE),
+                                  timeout=60).returncode
+            shown = re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"", out.seek(0) or out.read()).decode(errors="replace")
+        self.assertEqual(code, 87)
+        self.assertIn("用法 Usage: Tempvaro.exe", shown)
 
 
 class MainWindowTest(TempvaroTestCase):

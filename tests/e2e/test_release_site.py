@@ -185,19 +185,25 @@ class InstallerTest(unittest.TestCase):
         shortcut = prefix / "drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Tempvaro.lnk"
         view = "/reg:32" if X86 else "/reg:64"
         uninstall = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tempvaro"
+        # A time server that is no host name stops the silent setup before it installs anything.
+        for name in ("ntp_1.example", "a..b", "x" * 64 + ".example", "ｎｔｐ.example"):
+            self.assertEqual(wine(release.setup, "/S", f"/SERVER2={name}")[0], 87, name)
+        self.assertFalse(folder.exists())
         self.assertEqual(wine(release.setup, "/S"), (0, ""))
         self.assertTrue(shortcut.exists() and '\\uninst.exe" /S' in wine("reg", "query", uninstall, view)[1])
         running = harness.Program(display, workdir=folder).start().wait_window()
-        (folder / "NetTimeConfig.ini").write_text("[Config]\nAutoXiao=1\n")
+        (folder / "NetTimeConfig.ini").write_text("[Config]\nAutoXiao=1\nTimeServer3=old.example\n")
         (folder / "README.txt").write_bytes(old_guide())
         # The folder by its short name is the same folder, inside Program Files.
         listing = wine("cmd", "/c", "dir", "/x", "C:\\")[1]
         short = re.search(r"<DIR>\s+(\S+)\s+" + re.escape(folder.parent.name) + r"\s*$", listing, re.M)[1]
-        self.assertEqual(wine(release.setup, "/S", rf"/D=C:\{short}\Tempvaro")[0], 0)
+        self.assertEqual(wine(release.setup, "/S", "/SERVER1=ntp-1.tempvaro.test", "/SERVER3=",
+                              rf"/D=C:\{short}\Tempvaro")[0], 0)
         self.assertIn(rf"C:\{folder.parent.name}\Tempvaro", wine("reg", "query", uninstall, view)[1])
         self.assertFalse((folder / "README.txt").exists(), "the guide an earlier setup installed")
         self.assertTrue(running.running())
-        self.assertEqual((folder / "NetTimeConfig.ini").read_text(), "[Config]\nAutoXiao=1\n")
+        self.assertEqual((folder / "NetTimeConfig.ini").read_text().split(),
+                         ["[Config]", "AutoXiao=1", "TimeServer1=ntp-1.tempvaro.test"])
         self.assertEqual((folder / "Tempvaro.exe").read_bytes(), release.published.read_bytes())
         running.stop()
         (folder / "wine.log").unlink()

@@ -1,4 +1,5 @@
-// A Time Protocol server on a loopback address for the Windows tests, with the ways a real one can misbehave.
+// A Time Protocol server on a loopback address for the Windows tests, with the ways a real one can misbehave, and an
+// SNTP server that answers at once, late, never, or with datagrams that answer nothing.
 #pragma once
 
 #include <stdint.h>
@@ -45,3 +46,30 @@ private:
 
 // Seconds since 1900 now, and how far into the current second we are.
 uint32_t SecondsSince1900Now(unsigned *millisecondsIntoSecond = nullptr);
+
+enum class SntpBehaviour {
+    Answer,  // the time shifted by the offset, held for the delay between receiving and sending
+    Silent,  // take requests, say nothing
+    Chatter, // datagrams that echo no request, every 20 ms until the test ends
+};
+
+// Wine binds a datagram socket on a loopback address to every address, and answers from 127.0.0.1, so each fake
+// listens on 127.0.0.1 at a port of its own, and the servers asked name that address and port.
+class FakeSntpServer {
+public:
+    ~FakeSntpServer() { Stop(); }
+    bool Start(unsigned short port, SntpBehaviour behaviour, int64_t offsetMs = 0, DWORD delayMs = 0);
+    void Stop();
+    long Requests() const { return requests_; }
+
+private:
+    static DWORD WINAPI ServeLoop(LPVOID self);
+
+    SOCKET socket_ = INVALID_SOCKET;
+    HANDLE thread_ = nullptr;
+    volatile bool stopping_ = false;
+    volatile long requests_ = 0;
+    SntpBehaviour behaviour_ = SntpBehaviour::Answer;
+    int64_t offsetMs_ = 0;
+    DWORD delayMs_ = 0;
+};

@@ -5,7 +5,6 @@
 
 #include <initializer_list>
 
-#include "fake_sntp_server.h"
 #include "fake_time_server.h"
 #include "time/time_client.h"
 #include "net/udp_exchange.h"
