@@ -223,19 +223,13 @@ TEST_F(SettingsTest, SavingKeepsEverythingElseInTheFile) {
     EXPECT_NE(after.find("TimeServer1=ntp.example.net\n"), std::string::npos) << after;
 }
 
-namespace {
-
-bool WriteAllButServer2(int server, const char *name) {
-    return server != 2 && WriteTimeServerSetting(server, name);
-}
-
-} // namespace
-
 TEST_F(SettingsTest, TheServersAreSavedAllOrNothing) {
     const std::string before = "[Config]\nTimeServer2=old.example.net\nTimeServer3=\n";
     WriteFileText(SettingsPath(), before);
     const char *const names[] = {"one.example.net", "two.example.net", nullptr};
-    EXPECT_FALSE(WriteTimeServerSettings(names, WriteAllButServer2));
+    // Server 2's key cannot be written, after server 1's was.
+    EXPECT_FALSE(WriteTimeServerSettings(
+        names, [](int server, const char *name) { return server != 2 && WriteTimeServerSetting(server, name); }));
     EXPECT_EQ(ReadFileText(SettingsPath()), before);
     EXPECT_TRUE(WriteTimeServerSettings(names));
     EXPECT_EQ(ReadFileText(SettingsPath()), "[Config]\nTimeServer2=two.example.net\nTimeServer1=one.example.net\n");
