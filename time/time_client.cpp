@@ -24,11 +24,10 @@ bool FileTimeToUtc(uint64_t intervals, SYSTEMTIME *utc) {
 }
 
 // The servers' offset, asked in `order`, of the names given or else the built-in ones. The names are looked up
-// together first; `clock` starts only then, so that no look-up lies inside the measurement. reading is filled
-// either way.
+// together first; `clock` starts only then, so that no look-up lies inside the measurement. reading is filled when
+// a server answered.
 int FetchOffset(const TimeServerNames *names, const int (&order)[kTimeServerCount], MeasureClock *clock,
                 ClockReading *reading) {
-    *reading = ClockReading{};
     TimeServerNames builtIn;
     if (names == nullptr) {
         for (int number = 1; number <= kTimeServerCount; ++number)

@@ -66,6 +66,15 @@ def check_isolation():
     announce_build()
 
 
+def settings_folder(servers):
+    """A new folder for the program whose settings file names the given time servers (slot: name); the caller
+    removes it."""
+    workdir = tempfile.mkdtemp(prefix="tempvaro-e2e-")
+    lines = "".join(f"TimeServer{slot}={name}\r\n" for slot, name in servers.items())
+    pathlib.Path(workdir, "NetTimeConfig.ini").write_bytes(f"[Config]\r\n{lines}".encode())
+    return workdir
+
+
 def start_module(*programs):
     """What every end-to-end module does first: refuse to run outside the namespace or without the programs it
     starts, then start its virtual display, which it returns."""

@@ -79,6 +79,11 @@ class TempvaroTestCase(unittest.TestCase):
         self.addCleanup(program.stop)
         return program.start(environment).wait_window()
 
+    def settings_folder(self, servers):
+        workdir = harness.settings_folder(servers)
+        self.addCleanup(shutil.rmtree, workdir, ignore_errors=True)
+        return workdir
+
     def wait_report(self, program, timeout=REPORT_TIMEOUT):
         """Waits until the check has a result in pane 2; returns the panes."""
         return program.wait_panes(lambda panes: len(panes) == 3 and panes[2] not in ("", CONNECTING), timeout,
@@ -189,10 +194,7 @@ class SntpTest(TempvaroTestCase):
         self.assertEqual(self.requests(), {1: 1, 2: 2, 3: 2})
 
     def test_names_from_the_settings_file_are_the_ones_asked(self):
-        workdir = tempfile.mkdtemp(prefix="tempvaro-e2e-")
-        self.addCleanup(shutil.rmtree, workdir, ignore_errors=True)
-        with open(os.path.join(workdir, "NetTimeConfig.ini"), "wb") as settings:
-            settings.write(b"[Config]\r\nTimeServer1=ntp.tempvaro.test\r\nTimeServer2=time_2.example\r\n")
+        workdir = self.settings_folder({1: "ntp.tempvaro.test", 2: "time_2.example"})
         named = FakeTimeServer("127.0.0.14", mode="close")
         self.addCleanup(named.stop)
         self.servers[2].answer(-offset(seconds=5))
@@ -207,11 +209,7 @@ class AddressesTest(TempvaroTestCase):
     def report_from(self, name, *servers):
         for server in servers:
             self.addCleanup(server.stop)
-        workdir = tempfile.mkdtemp(prefix="tempvaro-e2e-")
-        self.addCleanup(shutil.rmtree, workdir, ignore_errors=True)
-        with open(os.path.join(workdir, "NetTimeConfig.ini"), "wb") as settings:
-            settings.write(f"[Config]\r\nTimeServer1={name}\r\n".encode())
-        program = self.launch(workdir=workdir)
+        program = self.launch(workdir=self.settings_folder({1: name}))
         shown = time.monotonic()
         report = self.wait_report(program)[2]
         return report, time.monotonic() - shown
