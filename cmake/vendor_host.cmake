@@ -5,7 +5,7 @@ if(NOT TEMPVARO_VENDOR_HOST MATCHES "^[A-Za-z0-9.-]+$")
 endif()
 
 # The download request is built in a 256-byte buffer with its terminating zero: 119 characters of fixed request
-# text, then the folder "/soft/Chronvik/", the file "Chronvik.exe" and the host. These mirror update/http_request.cpp
+# text, then the folder "/soft/Chronvik/", the file "Chronvik.exe" and the host. These mirror net/http_request.cpp
 # and update/update_task.cpp.
 set(request_buffer 256)
 set(request_fixed_text 119)

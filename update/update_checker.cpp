@@ -4,7 +4,7 @@
 #include <string.h>
 
 #include "platform/format_text.h"
-#include "update/http_response.h"
+#include "net/http_response.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include "net/tcp_exchange.h"
 #include "platform/program_path_win32.h"
 #include "update/held_file.h"
-#include "update/http_request.h"
-#include "update/http_response.h"
+#include "net/http_request.h"
+#include "net/http_response.h"
 #include "update/publisher_check.h"
 
 namespace {

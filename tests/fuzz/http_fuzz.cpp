@@ -6,7 +6,7 @@
 
 #include "time/calendar.h"
 #include "time/sntp.h"
-#include "update/http_response.h"
+#include "net/http_response.h"
 #include "update/update_checker.h"
 
 namespace {

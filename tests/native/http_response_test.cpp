@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "update/http_request.h"
-#include "update/http_response.h"
+#include "net/http_request.h"
+#include "net/http_response.h"
 #include "update/update_checker.h"
 
 namespace {

@@ -8,7 +8,11 @@ if "$root/scripts/runs_i386.sh" && [ -e "$WINE32_NTDLL" ]; then
     echo "e2e: exercising build/windows-x86/Tempvaro.exe, the shipped 32-bit build" >&2
     echo "$root/build/windows-x86"
 else
-    echo "e2e: exercising build/windows-x64/Tempvaro.exe; the shipped 32-bit build was NOT exercised:" \
-        "this machine cannot run 32-bit x86 programs under Wine" >&2
+    if "$root/scripts/runs_i386.sh"; then
+        why="Debian's 32-bit Wine is not installed"
+    else
+        why="this machine cannot run 32-bit x86 programs"
+    fi
+    echo "e2e: exercising build/windows-x64/Tempvaro.exe; the shipped 32-bit build was NOT exercised: $why" >&2
     echo "$root/build/windows-x64"
 fi

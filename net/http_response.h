@@ -1,4 +1,4 @@
-// Reading and parsing the vendor's HTTP responses: header, status code, Content-Length, version page.
+// Reading and parsing HTTP responses: header, status code, Content-Length.
 // Plain C++ over byte buffers, so that it can be fuzzed.
 #pragma once
 

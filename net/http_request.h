@@ -1,4 +1,4 @@
-// The one HTTP request the update flow sends, for the version page and for the download alike.
+// The HTTP/1.1 GET request that the update flow and the web time send.
 #pragma once
 
 #include <stddef.h>

@@ -1,5 +1,5 @@
-// Reading and parsing the vendor's HTTP responses: header, status code, Content-Length, version page.
-#include "update/http_response.h"
+// Reading and parsing HTTP responses: header, status code, Content-Length.
+#include "net/http_response.h"
 
 #include <limits.h>
 #include <string.h>

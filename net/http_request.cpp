@@ -1,5 +1,5 @@
-// The one HTTP request the update flow sends, for the version page and for the download alike.
-#include "update/http_request.h"
+// The HTTP/1.1 GET request that the update flow and the web time send.
+#include "net/http_request.h"
 
 #include "platform/format_text.h"
 
