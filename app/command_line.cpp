@@ -89,9 +89,9 @@ CommandLine ParseCommandLine(const wchar_t *commandLine) {
     return parsed;
 }
 
-void FormatReadingLine(char *text, size_t size, const char *server, int64_t offsetMs, bool sntp) {
+void FormatReadingLine(char *text, size_t size, const char *server, int64_t offsetMs, TimeProtocol protocol) {
     if (server == nullptr)
         FormatText(text, size, "offset_ms= server= protocol=");
     else
-        FormatText(text, size, "offset_ms=%" PRId64 " server=%s protocol=%s", offsetMs, server, sntp ? "sntp" : "time");
+        FormatText(text, size, "offset_ms=%" PRId64 " server=%s protocol=%s", offsetMs, server, protocol == kProtocolSntp ? "sntp" : protocol == kProtocolHttp ? "http" : "time");
 }

@@ -4,6 +4,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "time/clock_offset.h"
+
 enum class CommandMode { kWindow, kCheck, kSync, kUsage, kBadArgument };
 
 // Exit codes, documented for scripts and never to change.
@@ -28,6 +30,6 @@ extern const char kUsage[];
 extern const char kTextBadArgument[];
 extern const char kTextSetNoPrivilege[];
 
-// The line for scripts after the report: offset_ms=<signed> server=<name> protocol=<sntp|time>, each value empty
+// The line for scripts after the report: offset_ms=<signed> server=<name> protocol=<sntp|time|http>, each value empty
 // when server is null (no server answered).
-void FormatReadingLine(char *text, size_t size, const char *server, int64_t offsetMs, bool sntp);
+void FormatReadingLine(char *text, size_t size, const char *server, int64_t offsetMs, TimeProtocol protocol);

@@ -30,7 +30,7 @@ int RunClockCommand(const StandardOutput &output, bool sync) {
     output.WriteText(text);
     char line[kReportSize];
     FormatReadingLine(line, sizeof line, reading.server > 0 ? names.host[reading.server - 1] : nullptr,
-                      reading.offset.milliseconds, reading.sntp);
+                      reading.offset.milliseconds, reading.protocol);
     output.WriteText(line);
     return code;
 }

@@ -10,7 +10,7 @@ packages=(
     wine64 xvfb xauth x11-utils xdotool imagemagick fonts-arphic-uming locales
     iproute2 util-linux
     clang libclang-rt-14-dev
-    openssl osslsigncode nsis curl zip unzip nginx-light xinetd chrony
+    openssl osslsigncode nsis curl zip unzip nginx-light xinetd chrony ntpsec-ntpdig
 )
 
 # A mirror mid-sync fails one index or another for a few minutes; what the other lists hold still installs.

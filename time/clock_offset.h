@@ -11,6 +11,9 @@ struct ClockOffset {
     int64_t blurMs;
 };
 
+// How an answer came.
+enum TimeProtocol { kProtocolTime = 0, kProtocolSntp = 1, kProtocolHttp = 2 };
+
 const int64_t kIntervalsPerMillisecond = 10000;
 
 // The start of the day this build's sources were committed, as a file time. A server that names an earlier time is

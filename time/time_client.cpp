@@ -43,7 +43,7 @@ int FetchOffset(const TimeServerNames *names, const int (&order)[kTimeServerCoun
     TimeAnswer answer;
     if (!FetchClockOffset(servers, kTimeServerCount, true, *clock, &answer))
         return 0;
-    *reading = ClockReading{answer.offset, order[answer.host], answer.sntp};
+    *reading = ClockReading{answer.offset, order[answer.host], answer.protocol};
     return 1;
 }
 

@@ -13,8 +13,7 @@ struct ClockReading {
     ClockOffset offset;
     // 1 to 3: the slot of the server that gave the offset; 0 when no server answered.
     int server;
-    // True for SNTP, false for the Time Protocol.
-    bool sntp;
+    TimeProtocol protocol;
 };
 
 // How a set ended.
@@ -23,7 +22,12 @@ enum SetClockResult {
     kSetDone = 1,        // the clock was set
     kSetRefused = 2,     // Windows refused the time, or it could not be converted
     kSetNoPrivilege = 3, // the process could not enable the right to set the clock
+    kSetBusy = 4,        // another check or set held the machine's clock lock past its bound, or it was refused
+    kSetTooFar = 5,      // a correction of over an hour that too few servers agreed on
 };
+
+// CheckClock's results.
+enum CheckClockResult { kCheckNoServer = 0, kCheckDone = 1, kCheckBusy = 2 };
 
 class TimeClient {
 public:

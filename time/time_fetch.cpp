@@ -298,12 +298,12 @@ int FetchClockOffset(const HostAddresses *servers, int count, bool sntp, const M
             round.open = false;
             if (round.sampleCount > 0) {
                 const SntpSample &picked = PickSntpSample(round.samples, round.sampleCount);
-                *answer = TimeAnswer{ClockOffset{IntervalsToMilliseconds(picked.offset), 0}, 0, picked.peer, true};
+                *answer = TimeAnswer{ClockOffset{IntervalsToMilliseconds(picked.offset), 0}, 0, picked.peer, kProtocolSntp};
                 return 1;
             }
         }
         if (walkAnswered && (!round.open || (now >= kSntpFirstMs && round.sampleCount == 0))) {
-            *answer = TimeAnswer{walk.Offset(), walk.Value(), walk.Asked(), false};
+            *answer = TimeAnswer{walk.Offset(), walk.Value(), walk.Asked(), kProtocolTime};
             return 1;
         }
         if (!walking && !walkAnswered && !round.open)

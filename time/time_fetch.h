@@ -50,7 +50,7 @@ struct TimeAnswer {
     uint32_t value;
     // Which of the servers asked gave the answer, and whether by SNTP.
     int host;
-    bool sntp;
+    TimeProtocol protocol;
 };
 
 // Asks `count` servers (at most three), at the addresses given, in that order on port 37, and when `sntp`, all of them

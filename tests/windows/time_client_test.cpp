@@ -201,7 +201,7 @@ TEST(FetchClockOffset, GathersSntpAnswersUntilAllCameOr250MsAfterTheFirst) {
     TimeAnswer answer;
     ULONGLONG elapsed;
     ASSERT_EQ(Fetch(Servers{"127.0.0.1:1231", "127.0.0.1:1232", "127.0.0.1:1233"}, &answer, &elapsed), 1);
-    EXPECT_TRUE(answer.sntp);
+    EXPECT_EQ(answer.protocol, kProtocolSntp);
     EXPECT_EQ(answer.host, 1) << "the median of three";
     EXPECT_NEAR(static_cast<double>(answer.offset.milliseconds), 2000, 20);
     EXPECT_LT(elapsed, 240u) << "all three answered: no waiting out the 250 ms";
@@ -229,13 +229,13 @@ TEST(FetchClockOffset, TakesAPort37AnswerOnlyWhenSntpHasNoneAfterASecond) {
     TimeAnswer answer;
     ULONGLONG elapsed;
     ASSERT_EQ(Fetch(servers, &answer, &elapsed), 1);
-    EXPECT_TRUE(answer.sntp) << "a port-37 answer within the second waits for SNTP";
+    EXPECT_EQ(answer.protocol, kProtocolSntp) << "a port-37 answer within the second waits for SNTP";
     EXPECT_NEAR(static_cast<double>(answer.offset.milliseconds), 7000, 20);
 
     sntp.Stop();
     ASSERT_TRUE(sntp.Start(1231, SntpBehaviour::Silent));
     ASSERT_EQ(Fetch(servers, &answer, &elapsed), 1);
-    EXPECT_FALSE(answer.sntp);
+    EXPECT_EQ(answer.protocol, kProtocolTime);
     EXPECT_GE(elapsed, kSntpFirstMs - 20);
     EXPECT_NEAR(static_cast<double>(answer.offset.milliseconds), 7000, 520);
 }
