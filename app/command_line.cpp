@@ -93,5 +93,8 @@ void FormatReadingLine(char *text, size_t size, const char *server, int64_t offs
     if (server == nullptr)
         FormatText(text, size, "offset_ms= server= protocol=");
     else
-        FormatText(text, size, "offset_ms=%" PRId64 " server=%s protocol=%s", offsetMs, server, protocol == kProtocolSntp ? "sntp" : protocol == kProtocolHttp ? "http" : "time");
+        FormatText(text, size, "offset_ms=%" PRId64 " server=%s protocol=%s", offsetMs, server,
+                   protocol == kProtocolSntp   ? "sntp"
+                   : protocol == kProtocolHttp ? "http"
+                                               : "time");
 }

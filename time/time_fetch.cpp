@@ -298,7 +298,8 @@ int FetchClockOffset(const HostAddresses *servers, int count, bool sntp, const M
             round.open = false;
             if (round.sampleCount > 0) {
                 const SntpSample &picked = PickSntpSample(round.samples, round.sampleCount);
-                *answer = TimeAnswer{ClockOffset{IntervalsToMilliseconds(picked.offset), 0}, 0, picked.peer, kProtocolSntp};
+                *answer =
+                    TimeAnswer{ClockOffset{IntervalsToMilliseconds(picked.offset), 0}, 0, picked.peer, kProtocolSntp};
                 return 1;
             }
         }
