@@ -2,6 +2,7 @@
 #include "app/clock_tasks.h"
 
 #include "app/app_shell.h"
+#include "app/command_line.h"
 #include "app/start_task.h"
 #include "settings/settings.h"
 #include "time/clock_report.h"
@@ -24,9 +25,13 @@ const AutoSyncDelays *g_resyncDelays;
 // Set when Windows resumes, for an automatic set waiting for its retry.
 const HANDLE g_resumed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
 
-bool SetClock() {
+int SetClock() {
     const TimeServerNames names = ConfiguredServers();
-    return g_timeClient.SetClockFromServer(&names) == kSetDone;
+    return g_timeClient.SetClockFromServer(&names);
+}
+
+void ReportSetFailed(int result) {
+    g_appShell.SetPaneText(kMessagePane, result == kSetBusy ? kTextClockBusy : kTextSetFailed);
 }
 
 void ReportSetDone() {
@@ -50,19 +55,20 @@ DWORD WINAPI StartupCheckTask(LPVOID) {
     g_appShell.SetPaneText(kResultPane, kTextConnecting);
     char report[kReportSize] = {};
     const TimeServerNames names = ConfiguredServers();
-    if (g_timeClient.CheckClock(report, kReportSize, &names))
-        g_appShell.SetPaneText(kResultPane, report);
-    else
-        g_appShell.SetPaneText(kResultPane, kTextConnectFailed);
+    const int checked = g_timeClient.CheckClock(report, kReportSize, &names);
+    g_appShell.SetPaneText(kResultPane, checked == kCheckDone   ? report
+                                        : checked == kCheckBusy ? kTextClockBusy
+                                                                : kTextConnectFailed);
     return 0;
 }
 
 DWORD WINAPI ManualSyncTask(LPVOID) {
     g_appShell.SetPaneText(kMessagePane, kTextSetting);
-    if (SetClock())
+    const int result = SetClock();
+    if (result == kSetDone)
         ReportSetDone();
     else
-        g_appShell.SetPaneText(kMessagePane, kTextSetFailed);
+        ReportSetFailed(result);
     return 0;
 }
 
@@ -70,17 +76,17 @@ DWORD WINAPI AutoSyncTask(LPVOID parameter) {
     const AutoSyncDelays &delays = parameter ? *static_cast<const AutoSyncDelays *>(parameter) : kAutoSyncDelays;
     g_appShell.SetPaneText(kMessagePane, kTextSetting);
     Sleep(delays.firstMs);
-    bool done = SetClock();
-    if (!done) {
+    int result = SetClock();
+    if (result != kSetDone) {
         ResetEvent(g_resumed);
         if (WaitForSingleObject(g_resumed, delays.retryMs) == WAIT_OBJECT_0)
             Sleep(delays.firstMs);
-        done = SetClock();
+        result = SetClock();
     }
-    if (done)
+    if (result == kSetDone)
         ReportSetDone();
     else
-        g_appShell.SetPaneText(kMessagePane, kTextSetFailed);
+        ReportSetFailed(result);
     InterlockedExchange(&g_autoSyncRunning, 0);
     return 0;
 }

@@ -12,6 +12,7 @@ enum class CommandMode { kWindow, kCheck, kSync, kUsage, kBadArgument };
 const int kExitDone = 0;         // the clock is right, or was set
 const int kExitOff = 1;          // the check found the clock off by a second or more
 const int kExitFailed = 2;       // no server answered, or the set failed
+const int kExitBusy = 3;         // another check or set held the clock lock, or it was refused
 const int kExitBadArgument = 87; // ERROR_INVALID_PARAMETER
 
 // Room for the argument a bad command line is named by, with its zero; a longer one is cut.
@@ -29,6 +30,7 @@ CommandLine ParseCommandLine(const wchar_t *commandLine);
 extern const char kUsage[];
 extern const char kTextBadArgument[];
 extern const char kTextSetNoPrivilege[];
+extern const char kTextClockBusy[];
 
 // The line for scripts after the report: offset_ms=<signed> server=<name> protocol=<sntp|time|http>, each value empty
 // when server is null (no server answered).

@@ -19,13 +19,20 @@ int RunClockCommand(const StandardOutput &output, bool sync) {
         const int result = g_timeClient.SetClockFromServer(&names, &reading);
         text = result == kSetDone ? kTextSetDone : result == kSetNoPrivilege ? kTextSetNoPrivilege : kTextSetFailed;
         code = result == kSetDone ? kExitDone : kExitFailed;
-    } else if (g_timeClient.CheckClock(report, kReportSize, &names, &reading)) {
-        // The report's own rule: off when it shows a second or more.
-        code = ReportedSeconds(reading.offset) == 0 ? kExitDone : kExitOff;
+        if (result == kSetBusy) {
+            text = kTextClockBusy;
+            code = kExitBusy;
+        }
     } else {
-        text = kTextConnectFailed;
-        reading.server = 0;
-        code = kExitFailed;
+        const int result = g_timeClient.CheckClock(report, kReportSize, &names, &reading);
+        const bool busy = result == kCheckBusy;
+        // The report's own rule: off when it shows a second or more.
+        code = result == kCheckDone ? (ReportedSeconds(reading.offset) == 0 ? kExitDone : kExitOff)
+                                    : (busy ? kExitBusy : kExitFailed);
+        if (result != kCheckDone) {
+            text = busy ? kTextClockBusy : kTextConnectFailed;
+            reading.server = 0;
+        }
     }
     output.WriteText(text);
     char line[kReportSize];

@@ -1,27 +1,112 @@
-// One clock check or set at a time on this machine: a named mutex in the global namespace.
+// One clock check or set at a time on this machine: a named mutex in a namespace only administrators can open.
 #include "time/clock_lock.h"
 
+#include <aclapi.h>
 #include <sddl.h>
+
+#include "platform/owned_handle.h"
 
 namespace {
 
-// Only SYSTEM and Administrators may open it, so that no standard user can hold it and stall every set.
-const wchar_t kLockName[] = L"Global\\Tempvaro-ClockLock";
+const wchar_t kSpaceName[] = L"Tempvaro";
+const wchar_t kPrivateLockName[] = L"Tempvaro\\ClockLock";
+const wchar_t kGlobalLockName[] = L"Global\\Tempvaro-ClockLock";
+// Only SYSTEM and Administrators may open the namespace and the lock.
 const wchar_t kLockAccess[] = L"D:(A;;GA;;;SY)(A;;GA;;;BA)";
+typedef HANDLE(WINAPI *CreateBoundaryFunction)(LPCWSTR, ULONG);
+typedef BOOL(WINAPI *AddSidFunction)(HANDLE *, PSID);
+typedef void(WINAPI *DeleteBoundaryFunction)(HANDLE);
+typedef HANDLE(WINAPI *CreateSpaceFunction)(LPSECURITY_ATTRIBUTES, LPVOID, LPCWSTR);
+typedef HANDLE(WINAPI *OpenSpaceFunction)(LPVOID, LPCWSTR);
 
-HANDLE OpenLockMutex() {
-    SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kLockAccess, SDDL_REVISION_1,
-                                                              &attributes.lpSecurityDescriptor, nullptr))
-        return nullptr;
-    const HANDLE mutex = CreateMutexW(&attributes, FALSE, kLockName);
-    LocalFree(attributes.lpSecurityDescriptor);
-    return mutex;
+// Loaded at run time: Wine has these only as stubs, or not at all.
+const char *const kSpaceFunctionNames[] = {"CreateBoundaryDescriptorW", "AddSIDToBoundaryDescriptor",
+                                           "DeleteBoundaryDescriptor", "CreatePrivateNamespaceW",
+                                           "OpenPrivateNamespaceW"};
+const int kSpaceFunctions = sizeof kSpaceFunctionNames / sizeof kSpaceFunctionNames[0];
+
+union SpaceFunctions {
+    FARPROC loaded[kSpaceFunctions];
+    struct {
+        CreateBoundaryFunction createBoundary;
+        AddSidFunction addSid;
+        DeleteBoundaryFunction deleteBoundary;
+        CreateSpaceFunction createSpace;
+        OpenSpaceFunction openSpace;
+    } call;
+};
+
+// Opens the private namespace into `space` (null when it was refused); false when this Windows cannot make one.
+bool OpenPrivateSpace(SECURITY_ATTRIBUTES *attributes, HANDLE &space) {
+    // kernel32 is always loaded.
+    const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    SpaceFunctions functions;
+    for (int i = 0; i < kSpaceFunctions; ++i) {
+        if ((functions.loaded[i] = GetProcAddress(kernel, kSpaceFunctionNames[i])) == nullptr)
+            return false;
+    }
+    HANDLE boundary = functions.call.createBoundary(kSpaceName, 0);
+    if (boundary == nullptr)
+        return false;
+    alignas(void *) BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof administrators;
+    const bool bounded = CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) &&
+                         functions.call.addSid(&boundary, administrators);
+    // Another process may make it, or close the last handle to it, between the two calls: twice is enough.
+    for (int tries = 0; bounded && space == nullptr && tries < 2; ++tries) {
+        space = functions.call.createSpace(attributes, boundary, kSpaceName);
+        if (space == nullptr && GetLastError() == ERROR_ALREADY_EXISTS)
+            space = functions.call.openSpace(boundary, kSpaceName);
+    }
+    functions.call.deleteBoundary(boundary);
+    return bounded;
+}
+
+bool OwnerIsTrusted(HANDLE object) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const bool trusted = GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, nullptr, nullptr,
+                                         nullptr, nullptr, &descriptor) == ERROR_SUCCESS &&
+                         LockOwnerIsTrusted(descriptor);
+    LocalFree(descriptor);
+    return trusted;
+}
+
+// Creating a mutex in the global namespace needs no privilege: one that was there first must be ours.
+HANDLE OpenGlobalLock(SECURITY_ATTRIBUTES *attributes) {
+    OwnedHandle mutex(CreateMutexW(attributes, FALSE, kGlobalLockName));
+    if (mutex.IsOpen() && GetLastError() == ERROR_ALREADY_EXISTS && !OwnerIsTrusted(mutex.Get()))
+        mutex.Close();
+    return mutex.Release();
 }
 
 } // namespace
 
-ClockLock::ClockLock() : mutex_(OpenLockMutex()), held_(false) {
+bool LockOwnerIsTrusted(PSECURITY_DESCRIPTOR descriptor) {
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    union {
+        TOKEN_USER info;
+        BYTE room[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    } user;
+    OwnedHandle token;
+    DWORD size = 0;
+    return GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) && owner != nullptr &&
+           (IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
+            (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Out()) &&
+             GetTokenInformation(token.Get(), TokenUser, &user, sizeof user, &size) &&
+             EqualSid(owner, user.info.User.Sid)));
+}
+
+ClockLock::ClockLock() : space_(nullptr), mutex_(nullptr), held_(false) {
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kLockAccess, SDDL_REVISION_1,
+                                                              &attributes.lpSecurityDescriptor, nullptr))
+        return;
+    if (!OpenPrivateSpace(&attributes, space_))
+        mutex_ = OpenGlobalLock(&attributes);
+    else if (space_ != nullptr)
+        mutex_ = CreateMutexW(&attributes, FALSE, kPrivateLockName);
+    LocalFree(attributes.lpSecurityDescriptor);
     if (mutex_ == nullptr)
         return;
     // An owner that ended without letting go leaves the lock abandoned, and ours.
@@ -34,4 +119,7 @@ ClockLock::~ClockLock() {
         ReleaseMutex(mutex_);
     if (mutex_ != nullptr)
         CloseHandle(mutex_);
+    // ClosePrivateNamespace without PRIVATE_NAMESPACE_FLAG_DESTROY only closes the handle.
+    if (space_ != nullptr)
+        CloseHandle(space_);
 }

@@ -89,9 +89,11 @@ int TimeClient::CheckClock(char *text, int length, const TimeServerNames *names,
     reading = reading != nullptr ? reading : &read;
     *reading = ClockReading{};
     const ClockLock lock;
+    if (!lock.Held())
+        return kCheckBusy;
     MeasureClock clock;
-    if (!lock.Held() || !FetchOffset(names, kCheckOrder, &clock, reading))
-        return 0;
+    if (!FetchOffset(names, kCheckOrder, &clock, reading))
+        return kCheckNoServer;
     // The machine's time against the same time moved by the seconds the offset reports, both in UTC, so that a
     // daylight-saving change cannot put the report an hour out.
     const uint64_t now = clock.MachineTimeNow();
@@ -117,8 +119,10 @@ int TimeClient::SetClockFromServer(const TimeServerNames *names, ClockReading *r
     if (!EnableSystemTimePrivilege())
         return kSetNoPrivilege;
     const ClockLock lock;
+    if (!lock.Held())
+        return kSetBusy;
     MeasureClock clock;
-    if (!lock.Held() || !FetchOffset(names, kSetOrder, &clock, reading))
+    if (!FetchOffset(names, kSetOrder, &clock, reading))
         return kSetNoServer;
     SYSTEMTIME server;
     if (!FileTimeToUtc(clock.MachineTimeNow() +

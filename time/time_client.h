@@ -18,7 +18,7 @@ struct ClockReading {
 
 // How a set ended.
 enum SetClockResult {
-    kSetNoServer = 0,    // no server answered (or another set held the machine's clock lock too long)
+    kSetNoServer = 0,    // no server answered
     kSetDone = 1,        // the clock was set
     kSetRefused = 2,     // Windows refused the time, or it could not be converted
     kSetNoPrivilege = 3, // the process could not enable the right to set the clock
@@ -36,9 +36,10 @@ public:
     // a time before this build's day.
     int QueryTimeServer(const char *host, uint32_t *value) const;
     void TimeValueToUtc(uint32_t value, SYSTEMTIME *utc) const;
-    // Writes the report into text (length bytes, at most 256) and returns 1, or returns 0 and leaves text alone
-    // when no server answered. names: the servers to ask; null for the built-in ones. reading, when given, is filled
-    // either way (server 0 when none answered).
+    // Writes the report into text (length bytes, at most 256) and returns kCheckDone, or leaves text alone and
+    // returns kCheckNoServer when no server answered, kCheckBusy when the clock lock could not be had. names: the
+    // servers to ask; null for the built-in ones. reading, when given, is filled either way (server 0 when none
+    // answered).
     int CheckClock(char *text, int length, const TimeServerNames *names = nullptr,
                    ClockReading *reading = nullptr) const;
     // A SetClockFromServer result: kSetDone when a server answered and the platform accepted the machine's time
