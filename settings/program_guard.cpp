@@ -47,15 +47,17 @@ const struct {
                        SECURITY_NT_AUTHORITY,
                        {SECURITY_SERVICE_ID_BASE_RID, 956008885, 3418522649, 1831038044, 1853292631, 2271478464}};
 
-bool IsAdministrative(PSID sid) {
-    return IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
+// SYSTEM, Administrators, TrustedInstaller, and `user` when it is given.
+bool IsTrusted(PSID sid, PSID user) {
+    return (user != nullptr && EqualSid(sid, user)) || IsWellKnownSid(sid, WinLocalSystemSid) ||
+           IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
            EqualSid(sid, const_cast<void *>(static_cast<const void *>(&kTrustedInstaller)));
 }
 
 // CREATOR OWNER on an inherit-only ACE gives rights only to whoever creates something inside, on that.
-bool MayGrantChange(const ACCESS_ALLOWED_ACE &ace) {
+bool MayGrantChange(const ACCESS_ALLOWED_ACE &ace, PSID user) {
     const PSID sid = const_cast<DWORD *>(&ace.SidStart);
-    return (ace.Mask & kChangeRights) == 0 || IsAdministrative(sid) ||
+    return (ace.Mask & kChangeRights) == 0 || IsTrusted(sid, user) ||
            ((ace.Header.AceFlags & INHERIT_ONLY_ACE) != 0 && IsWellKnownSid(sid, WinCreatorOwnerSid));
 }
 
@@ -162,14 +164,14 @@ private:
 
 } // namespace
 
-bool OnlyAdministratorsMayChange(PSECURITY_DESCRIPTOR descriptor) {
+bool OnlyAdministratorsMayChange(PSECURITY_DESCRIPTOR descriptor, PSID user) {
     PSID owner = nullptr;
     BOOL present = FALSE;
     BOOL defaulted = FALSE;
     ACL *dacl = nullptr;
     // No DACL at all lets everyone do anything.
     if (!IsValidSecurityDescriptor(descriptor) || !GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) ||
-        owner == nullptr || !IsAdministrative(owner) ||
+        owner == nullptr || !IsTrusted(owner, user) ||
         !GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present || dacl == nullptr)
         return false;
     for (DWORD i = 0; i < dacl->AceCount; ++i) {
@@ -180,10 +182,20 @@ bool OnlyAdministratorsMayChange(PSECURITY_DESCRIPTOR descriptor) {
         // here and so is not trusted.
         const BYTE type = static_cast<ACE_HEADER *>(ace)->AceType;
         if (type != ACCESS_DENIED_ACE_TYPE &&
-            (type != ACCESS_ALLOWED_ACE_TYPE || !MayGrantChange(*static_cast<ACCESS_ALLOWED_ACE *>(ace))))
+            (type != ACCESS_ALLOWED_ACE_TYPE || !MayGrantChange(*static_cast<ACCESS_ALLOWED_ACE *>(ace), user)))
             return false;
     }
     return true;
+}
+
+bool OnlyAdministratorsAndUserMayChange(PSECURITY_DESCRIPTOR descriptor) {
+    ProcessUser user;
+    return ReadProcessUser(user) && OnlyAdministratorsMayChange(descriptor, user.info.User.Sid);
+}
+
+bool OnlyAdministratorsAndUserMayChangeFile(const wchar_t *path) {
+    alignas(void *) BYTE descriptor[kDescriptorSize];
+    return ReadFileDescriptor(path, descriptor, kDescriptorSize) && OnlyAdministratorsAndUserMayChange(descriptor);
 }
 
 bool OnlyAdministratorsMayChangeSddl(const wchar_t *sddl) {

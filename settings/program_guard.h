@@ -11,7 +11,12 @@
 // True when only SYSTEM, Administrators and TrustedInstaller may change what `descriptor` guards: one of them owns
 // it, and every ACE that allows writing, appending, deleting, deleting a child, re-permissioning or taking over names
 // one of them, or CREATOR OWNER on an ACE that only passes on to what is made inside.
-bool OnlyAdministratorsMayChange(PSECURITY_DESCRIPTOR descriptor);
+// `user`, when given, is trusted as they are.
+bool OnlyAdministratorsMayChange(PSECURITY_DESCRIPTOR descriptor, PSID user = nullptr);
+// The same with the running user trusted too: a file that the user herself, or an administrator, wrote.
+bool OnlyAdministratorsAndUserMayChange(PSECURITY_DESCRIPTOR descriptor);
+// OnlyAdministratorsAndUserMayChange for the file at `path`; false when its descriptor cannot be read.
+bool OnlyAdministratorsAndUserMayChangeFile(const wchar_t *path);
 // The same for a descriptor written as SDDL, as the Task Scheduler gives a task's; false when the text is not one.
 bool OnlyAdministratorsMayChangeSddl(const wchar_t *sddl);
 

@@ -4,8 +4,12 @@
 
 #include <windows.h>
 
+#include <sddl.h>
+
+#include "platform/owned_handle.h"
 #include "platform/program_path_win32.h"
 #include "settings/logon_start.h"
+#include "settings/program_guard.h"
 #include "settings/resync_period.h"
 
 namespace {
@@ -23,6 +27,10 @@ const DWORD kResyncTextSize = 64;
 const wchar_t *const kTimeServerKeys[kTimeServerSettings] = {L"TimeServer1", L"TimeServer2", L"TimeServer3"};
 // Read for a key that is not there: no value holds a line break. It ends in no blank, which the read would strip.
 const wchar_t kAbsent[] = L"\n(absent)";
+// A file the program makes: full control for SYSTEM, Administrators and the running user (whose SID ends it), read for
+// Users; nothing inherited from a folder that others may hold rights on.
+const wchar_t kNewFileAccess[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;BU)(A;;FA;;;";
+const DWORD kNewFileAccessSize = 256;
 // Read for a missing key: neither on nor off, so the box stays as the template made it.
 const int kMissing = 3;
 // The user's log-on tasks are read and changed by one thread at a time: a save and the reading at start may meet.
@@ -53,10 +61,36 @@ public:
     bool Write(const wchar_t *key, bool on) const { return WriteText(key, on ? L"1" : L"0"); }
     // A null value removes the key.
     bool WriteText(const wchar_t *key, const wchar_t *value) const {
-        return located_ && WritePrivateProfileStringW(kWriteSection, key, value, path_) != 0;
+        return located_ && Writable() && WritePrivateProfileStringW(kWriteSection, key, value, path_) != 0;
     }
+    // The time servers decide who may set this machine's clock: they are used only from a file that no one but
+    // administrators and the running user owns or may change.
+    bool ServersTrusted() const { return located_ && OnlyAdministratorsAndUserMayChangeFile(path_); }
+    bool Exists() const { return located_ && GetFileAttributesW(path_) != INVALID_FILE_ATTRIBUTES; }
 
 private:
+    // Written as administrator, the file must be no reparse point or second name of a file that someone else chose;
+    // one that is not there is made first, with its own DACL.
+    bool Writable() const {
+        wchar_t sddl[kNewFileAccessSize];
+        wcscpy(sddl, kNewFileAccess);
+        const size_t start = wcslen(sddl);
+        SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
+        if (!CurrentUserSid(sddl + start, kNewFileAccessSize - start - 1))
+            return false;
+        wcscat(sddl, L")");
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
+                                                                  &attributes.lpSecurityDescriptor, nullptr))
+            return false;
+        const OwnedHandle file(CreateFileW(path_, FILE_READ_ATTRIBUTES,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &attributes,
+                                           OPEN_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        LocalFree(attributes.lpSecurityDescriptor);
+        BY_HANDLE_FILE_INFORMATION information;
+        return file.IsOpen() && GetFileInformationByHandle(file.Get(), &information) &&
+               (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && information.nNumberOfLinks == 1;
+    }
+
     wchar_t path_[kPathSize] = {};
     bool located_;
 };
@@ -98,13 +132,19 @@ bool ChangeLogonStart(bool on, bool &registered) {
 
 void ReadTimeServerSetting(int server, char *name, size_t size) {
     wchar_t value[kPathSize] = {};
-    if (server >= 1 && server <= kTimeServerSettings)
-        SettingsFile().ReadText(kTimeServerKeys[server - 1], value, static_cast<DWORD>(kPathSize));
+    const SettingsFile file;
+    if (server >= 1 && server <= kTimeServerSettings && file.ServersTrusted())
+        file.ReadText(kTimeServerKeys[server - 1], value, static_cast<DWORD>(kPathSize));
     size_t length = 0;
     for (; value[length] != L'\0' && value[length] < 0x80 && length + 1 < size; ++length)
         name[length] = static_cast<char>(value[length]);
     // Anything cut short or not ASCII is dropped whole, so that it cannot pass for a shorter name.
     name[value[length] == L'\0' ? length : 0] = '\0';
+}
+
+bool TimeServerSettingsRefused() {
+    const SettingsFile file;
+    return file.Exists() && !file.ServersTrusted();
 }
 
 bool WriteTimeServerSetting(int server, const char *name) {

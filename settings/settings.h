@@ -15,6 +15,9 @@ struct SavedChoices {
 
 SavedChoices ReadSettings();
 
+// Every write is refused when the file is a reparse point or has more than one link; a file that is not there is made
+// with full control for SYSTEM, Administrators and the running user and read for Users.
+
 // Writes the three options; false when the file could not be written. AutoRun only remembers the last saved log-on
 // start for a start that cannot read the Task Scheduler: the file is the machine's, the log-on start each user's own.
 bool WriteSettings(bool autoRun, bool autoSetTime, bool minimized);
@@ -30,8 +33,14 @@ bool ReadLogonStart(bool &registered);
 bool ChangeLogonStart(bool on, bool &registered);
 
 // The name the user gave time server 1, 2 or 3 (key TimeServer1, 2 or 3) into name, which holds size bytes; empty
-// when the key is missing, too long, or holds anything but ASCII. Whether it is a host name is the caller's check.
+// when the key is missing, too long, or holds anything but ASCII, or the file is refused (TimeServerSettingsRefused).
+// Whether it is a host name is the caller's check.
 void ReadTimeServerSetting(int server, char *name, size_t size);
+
+// True when the file is there but someone other than SYSTEM, Administrators, TrustedInstaller and the running user owns
+// it or may change it: ReadTimeServerSetting then reads every server as empty, since whoever named them could set
+// this machine's clock. The other keys give no one a right she lacks, and are read as ever.
+bool TimeServerSettingsRefused();
 
 // Writes name as time server 1, 2 or 3's key, or removes the key when name is null; every other key stays. False when
 // the file could not be written.
