@@ -61,7 +61,7 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         OnCommand(window, LOWORD(wParam));
         break;
     case kLogonStartReadMessage:
-        ShowLogonStartRead(window, wParam != 0);
+        ShowLogonStartRead(window, wParam);
         break;
     case WM_TIMER:
         g_appShell.ShowClock();

@@ -25,10 +25,18 @@ bool IsTicked(HWND window, int checkBox) {
 }
 
 // The log-on box keeps in its user data the log-on start it last showed as known (from the file at start, from the
-// Task Scheduler once read, from a save) and whether a save has decided it since the start, so that the start's
-// reading, which may come after a save, does not undo it. Only the window's thread reads or writes it.
+// Task Scheduler once read, from a save), whether a save has decided it since the start, so that the start's reading,
+// which may come after a save, does not undo it, and whether that reading is still to come. Only the window's thread
+// reads or writes it.
 const LONG_PTR kShownRegistered = 1;
 const LONG_PTR kDecidedBySave = 2;
+const LONG_PTR kReadingAwaited = 4;
+// Far longer than the Task Scheduler takes to answer; a save gives up waiting for a reading that never ends.
+const DWORD kReadingWaitMs = 30000;
+
+// The start's reading: set once it has ended, with what it found (a kLogonStartReadMessage wParam).
+const HANDLE g_readingDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+volatile LONG g_readingFound;
 
 LONG_PTR LogonStartShown(HWND window) {
     return GetWindowLongPtrW(GetDlgItem(window, IDC_AUTORUN), GWLP_USERDATA);
@@ -43,10 +51,16 @@ void ShowLogonStart(HWND window, bool registered, LONG_PTR decided) {
     RememberLogonStart(window, registered, decided);
 }
 
+void EndReading(HWND window, LONG found) {
+    InterlockedExchange(&g_readingFound, found);
+    SetEvent(g_readingDone);
+    PostMessageW(window, kLogonStartReadMessage, static_cast<WPARAM>(found), 0);
+}
+
 DWORD WINAPI ReadLogonStartTask(LPVOID window) {
     bool registered = false;
-    if (ReadLogonStart(registered))
-        PostMessageW(static_cast<HWND>(window), kLogonStartReadMessage, registered, 0);
+    const bool read = ReadLogonStart(registered);
+    EndReading(static_cast<HWND>(window), static_cast<LONG>(read ? registered : kLogonStartUnknown));
     return 0;
 }
 
@@ -62,16 +76,21 @@ bool ApplySettings(HWND window) {
     ScheduleResync(choices.autoSetTime == 1, choices.resyncHours);
     // The file is the machine's, the log-on start each user's own: until the Task Scheduler says, and where it
     // cannot, the box shows what the last save wrote.
-    RememberLogonStart(window, choices.autoRun == 1, 0);
-    StartTask(ReadLogonStartTask, window);
+    RememberLogonStart(window, choices.autoRun == 1, kReadingAwaited);
+    ResetEvent(g_readingDone);
+    if (!StartTask(ReadLogonStartTask, window))
+        EndReading(window, static_cast<LONG>(kLogonStartUnknown));
     return choices.minimized == 1;
 }
 
-void ShowLogonStartRead(HWND window, bool registered) {
+void ShowLogonStartRead(HWND window, WPARAM read) {
     const LONG_PTR shown = LogonStartShown(window);
+    const bool registered = read == 1;
     if ((shown & kDecidedBySave) != 0)
         return;
-    if (IsTicked(window, IDC_AUTORUN) == (shown == kShownRegistered))
+    if (read == kLogonStartUnknown)
+        RememberLogonStart(window, shown & kShownRegistered, 0);
+    else if (IsTicked(window, IDC_AUTORUN) == ((shown & kShownRegistered) != 0))
         ShowLogonStart(window, registered, 0);
     else
         RememberLogonStart(window, registered, 0);
@@ -79,10 +98,17 @@ void ShowLogonStartRead(HWND window, bool registered) {
 
 bool SaveBoxes(HWND window) {
     const bool wanted = IsTicked(window, IDC_AUTORUN);
-    bool registered = LogonStartShown(window) & kShownRegistered;
+    const LONG_PTR shown = LogonStartShown(window);
+    bool registered = shown & kShownRegistered;
+    bool changed = true;
     // A save that leaves the box as it was shown leaves every task alone: another administrator's start may have
-    // shown it from the file.
-    const bool changed = wanted == registered || ChangeLogonStart(wanted, registered);
+    // shown it from the file. Shown from the file before the start's reading came, the box shows what the reading
+    // finds.
+    if (wanted != registered)
+        changed = ChangeLogonStart(wanted, registered);
+    else if ((shown & kReadingAwaited) != 0 && WaitForSingleObject(g_readingDone, kReadingWaitMs) == WAIT_OBJECT_0 &&
+             g_readingFound != kLogonStartUnknown)
+        registered = g_readingFound == 1;
     ShowLogonStart(window, registered, kDecidedBySave);
     return WriteSettings(registered, IsTicked(window, IDC_AUTOSYNC), IsTicked(window, IDC_MINIMIZED)) && changed;
 }

@@ -72,17 +72,15 @@ bool LogonTaskName(wchar_t (&name)[kTaskNameSize], wchar_t (&sid)[kSidSize]) {
     return true;
 }
 
-// Whether the user a task runs as is the running user: by SID, or by the "domain\name" an earlier build wrote.
-bool RunsAsCurrentUser(IRegisteredTask *task, const wchar_t *sid) {
+// Whether the user a task runs as is the running user, in any form the Task Scheduler gives the id back in.
+Verdict RunsAsCurrentUser(IRegisteredTask *task) {
     ComRef<ITaskDefinition> definition;
     ComRef<IPrincipal> principal;
     ComString userId(nullptr);
-    wchar_t userName[kUserNameSize] = {};
     return SUCCEEDED(task->get_Definition(definition.Out())) && SUCCEEDED(definition->get_Principal(principal.Out())) &&
-           SUCCEEDED(principal->get_UserId(userId.Out())) && userId.Get() != nullptr &&
-           (CompareStringOrdinal(userId.Get(), -1, sid, -1, TRUE) == CSTR_EQUAL ||
-            (CurrentUserName(userName, kUserNameSize) &&
-             CompareStringOrdinal(userId.Get(), -1, userName, -1, TRUE) == CSTR_EQUAL));
+                   SUCCEEDED(principal->get_UserId(userId.Out())) && userId.Get() != nullptr
+               ? UserIdVerdict(userId.Get())
+               : Verdict::kUnknown;
 }
 
 // Deletes a task; one that is not there is as good as deleted.
@@ -93,37 +91,43 @@ bool DeleteNamedTask(const TaskLibrary &library, BSTR name) {
 
 // Whether only administrators may change the task itself: a task of the user's name that someone made before the user
 // saved, or changed since, may be hers.
-bool OnlyAdministratorsMayChangeTask(IRegisteredTask *task) {
+Verdict OnlyAdministratorsMayChangeTask(IRegisteredTask *task) {
     ComString sddl(nullptr);
     return SUCCEEDED(task->GetSecurityDescriptor(OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, sddl.Out())) &&
-           sddl.Get() != nullptr && OnlyAdministratorsMayChangeSddl(sddl.Get());
+                   sddl.Get() != nullptr
+               ? TaskDescriptorVerdict(sddl.Get())
+               : Verdict::kUnknown;
 }
 
 // Whether the task starts exactly one program, by the path the guard would register now for a program it allows. An
 // earlier build registered the path as the program was started, and only checked that its user could not change it.
-bool StartsGuardedProgram(IRegisteredTask *task) {
+Verdict StartsGuardedProgram(IRegisteredTask *task) {
     ComRef<ITaskDefinition> definition;
     ComRef<IActionCollection> actions;
     ComRef<IAction> action;
     ComRef<IExecAction> exec;
     ComString path(nullptr);
     LONG count = 0;
-    return SUCCEEDED(task->get_Definition(definition.Out())) && SUCCEEDED(definition->get_Actions(actions.Out())) &&
-           SUCCEEDED(actions->get_Count(&count)) && count == 1 && SUCCEEDED(actions->get_Item(1, action.Out())) &&
-           SUCCEEDED(action->QueryInterface(IID_IExecAction, exec.OutVoid())) &&
-           SUCCEEDED(exec->get_Path(path.Out())) && path.Get() != nullptr && TaskProgramIsGuarded(path.Get());
+    if (FAILED(task->get_Definition(definition.Out())) || FAILED(definition->get_Actions(actions.Out())) ||
+        FAILED(actions->get_Count(&count)))
+        return Verdict::kUnknown;
+    if (count != 1 || FAILED(actions->get_Item(1, action.Out())) ||
+        FAILED(action->QueryInterface(IID_IExecAction, exec.OutVoid())))
+        return Verdict::kRefused;
+    if (FAILED(exec->get_Path(path.Out())) || path.Get() == nullptr)
+        return Verdict::kUnknown;
+    return TaskProgramIsGuarded(path.Get()) ? Verdict::kAllowed : Verdict::kRefused;
 }
 
 // What to do with the running user's task of one name.
 enum class TaskRemoval { kAlways, kWhenRefused };
 
-// Removes the running user's task of `name`, always or unless it is one the user may keep: it runs as the user, only
-// administrators may change it, and it starts a program the guard allows; `kept` is set when it stays. A task of the
-// per-user name is the user's by its name, whoever made it; one of the old name only when it runs as the user, so
-// another user's, or one whose user cannot be read, is not ours to touch. False when the library could not say or the
-// task could not be deleted.
-bool RemoveOwnTask(const TaskLibrary &library, const wchar_t *name, const wchar_t *sid, TaskRemoval removal,
-                   bool &kept) {
+// Removes the running user's task of `name`, always or when it is definitely not one the user may keep: it runs as
+// another user, someone else may change it, or it starts what the guard refuses; `kept` is set when it stays as
+// allowed. A task of the per-user name is the user's by its name, whoever made it; one of the old name only when it
+// runs as the user, so another user's, or one whose user cannot be read, is not ours to touch. False when the library
+// could not say, a task's reading was not definite (it stays), or the task could not be deleted.
+bool RemoveOwnTask(const TaskLibrary &library, const wchar_t *name, TaskRemoval removal, bool &kept) {
     const ComString text(name);
     ComRef<IRegisteredTask> task;
     if (text.Get() == nullptr)
@@ -131,20 +135,23 @@ bool RemoveOwnTask(const TaskLibrary &library, const wchar_t *name, const wchar_
     const HRESULT found = library->GetTask(text.Get(), task.Out());
     if (FAILED(found))
         return IsMissing(found);
-    const bool runsAsUser = RunsAsCurrentUser(task.Get(), sid);
-    if (wcscmp(name, kOldTaskName) == 0 && !runsAsUser)
+    const Verdict user = RunsAsCurrentUser(task.Get());
+    if (wcscmp(name, kOldTaskName) == 0 && user != Verdict::kAllowed)
         return true;
-    if (removal == TaskRemoval::kWhenRefused && runsAsUser && OnlyAdministratorsMayChangeTask(task.Get()) &&
-        StartsGuardedProgram(task.Get())) {
-        kept = true;
-        return true;
+    if (removal == TaskRemoval::kWhenRefused) {
+        const Verdict verdict =
+            Worse(user, Worse(OnlyAdministratorsMayChangeTask(task.Get()), StartsGuardedProgram(task.Get())));
+        if (verdict != Verdict::kRefused) {
+            kept = kept || verdict == Verdict::kAllowed;
+            return verdict == Verdict::kAllowed;
+        }
     }
     return DeleteNamedTask(library, text.Get());
 }
 
-bool RemoveOldNamedTask(const TaskLibrary &library, const wchar_t *sid) {
+bool RemoveOldNamedTask(const TaskLibrary &library) {
     bool kept = false;
-    return RemoveOwnTask(library, kOldTaskName, sid, TaskRemoval::kAlways, kept);
+    return RemoveOwnTask(library, kOldTaskName, TaskRemoval::kAlways, kept);
 }
 
 // An earlier build started the program from the Run key, which Windows does not do for a program that asks for
@@ -181,7 +188,7 @@ bool RegisterLogonTask(const wchar_t *programPath) {
     return DeleteNamedTask(library, name.Get()) &&
            SUCCEEDED(library->RegisterTask(name.Get(), text.Get(), TASK_CREATE | TASK_DONT_ADD_PRINCIPAL_ACE, none,
                                            none, TASK_LOGON_INTERACTIVE_TOKEN, descriptor, task.Out())) &&
-           RemoveOldNamedTask(library, sid);
+           RemoveOldNamedTask(library);
 }
 
 bool RemoveLogonTask() {
@@ -193,7 +200,7 @@ bool RemoveLogonTask() {
     const ComString name(taskName);
     if (!library.Connect() || name.Get() == nullptr)
         return false;
-    return DeleteNamedTask(library, name.Get()) && RemoveOldNamedTask(library, sid);
+    return DeleteNamedTask(library, name.Get()) && RemoveOldNamedTask(library);
 }
 
 bool RemoveRefusedLogonTasks(bool &registered) {
@@ -202,8 +209,8 @@ bool RemoveRefusedLogonTasks(bool &registered) {
     TaskLibrary library;
     registered = false;
     return LogonTaskName(taskName, sid) && library.Connect() &&
-           RemoveOwnTask(library, taskName, sid, TaskRemoval::kWhenRefused, registered) &&
-           RemoveOwnTask(library, kOldTaskName, sid, TaskRemoval::kWhenRefused, registered);
+           RemoveOwnTask(library, taskName, TaskRemoval::kWhenRefused, registered) &&
+           RemoveOwnTask(library, kOldTaskName, TaskRemoval::kWhenRefused, registered);
 }
 
 int SetAutoRun(int mode) {

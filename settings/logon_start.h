@@ -12,7 +12,8 @@ int SetAutoRun(int mode);
 bool RegisterLogonTask(const wchar_t *programPath);
 bool RemoveLogonTask();
 
-// Removes the running user's tasks, under either name, but one that runs as the user, that only administrators may
-// change, and whose program the guard allows by its own final path (see program_guard.h). False when the library
-// could not be read or a task not deleted; otherwise `registered` says whether one of the user's tasks remains.
+// Removes the running user's tasks, under either name, that definitely may not stay: one that runs as another user,
+// that someone but administrators may change, or whose program the guard refuses by its own final path (see
+// program_guard.h). A task whose reading is not definite stays. False when the library could not be read, a task's
+// reading was not definite or a task not deleted; otherwise `registered` says whether one of the user's tasks remains.
 bool RemoveRefusedLogonTasks(bool &registered);

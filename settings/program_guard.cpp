@@ -162,30 +162,35 @@ private:
     ProgramPlace place_ = {};
 };
 
-} // namespace
-
-bool OnlyAdministratorsMayChange(PSECURITY_DESCRIPTOR descriptor, PSID user) {
-    PSID owner = nullptr;
+// kRefused when an ACE lets anyone else change what the descriptor guards, or there is no DACL at all (everyone may do
+// anything); kUnknown when the descriptor holds no DACL part, as a text read back without one does.
+Verdict DaclVerdict(PSECURITY_DESCRIPTOR descriptor, PSID user) {
     BOOL present = FALSE;
     BOOL defaulted = FALSE;
     ACL *dacl = nullptr;
-    // No DACL at all lets everyone do anything.
-    if (!IsValidSecurityDescriptor(descriptor) || !GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) ||
-        owner == nullptr || !IsTrusted(owner, user) ||
-        !GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present || dacl == nullptr)
-        return false;
-    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present)
+        return Verdict::kUnknown;
+    for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
         void *ace = nullptr;
         if (!GetAce(dacl, i, &ace))
-            return false;
+            return Verdict::kRefused;
         // A deny takes nothing away from the question; any other kind of ACE, conditional or object, is not read
         // here and so is not trusted.
         const BYTE type = static_cast<ACE_HEADER *>(ace)->AceType;
         if (type != ACCESS_DENIED_ACE_TYPE &&
             (type != ACCESS_ALLOWED_ACE_TYPE || !MayGrantChange(*static_cast<ACCESS_ALLOWED_ACE *>(ace), user)))
-            return false;
+            return Verdict::kRefused;
     }
-    return true;
+    return dacl != nullptr ? Verdict::kAllowed : Verdict::kRefused;
+}
+
+} // namespace
+
+bool OnlyAdministratorsMayChange(PSECURITY_DESCRIPTOR descriptor, PSID user) {
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    return IsValidSecurityDescriptor(descriptor) && GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) &&
+           owner != nullptr && IsTrusted(owner, user) && DaclVerdict(descriptor, user) == Verdict::kAllowed;
 }
 
 bool OnlyAdministratorsAndUserMayChange(PSECURITY_DESCRIPTOR descriptor) {
@@ -198,13 +203,38 @@ bool OnlyAdministratorsAndUserMayChangeFile(const wchar_t *path) {
     return ReadFileDescriptor(path, descriptor, kDescriptorSize) && OnlyAdministratorsAndUserMayChange(descriptor);
 }
 
-bool OnlyAdministratorsMayChangeSddl(const wchar_t *sddl) {
+Verdict TaskDescriptorVerdict(const wchar_t *sddl) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr))
-        return false;
-    const bool guarded = OnlyAdministratorsMayChange(descriptor);
+        return Verdict::kUnknown;
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    Verdict verdict = DaclVerdict(descriptor, nullptr);
+    if (verdict != Verdict::kRefused && GetSecurityDescriptorOwner(descriptor, &owner, &defaulted))
+        verdict = owner == nullptr ? Verdict::kUnknown : IsTrusted(owner, nullptr) ? verdict : Verdict::kRefused;
     LocalFree(descriptor);
-    return guarded;
+    return verdict;
+}
+
+Verdict UserIdVerdict(const wchar_t *userId) {
+    ProcessUser user;
+    PSID sid = nullptr;
+    alignas(void *) BYTE named[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof named;
+    wchar_t domain[kNameSize];
+    DWORD domainSize = kNameSize;
+    SID_NAME_USE use;
+    if (!ReadProcessUser(user))
+        return Verdict::kUnknown;
+    if (ConvertStringSidToSidW(userId, &sid)) {
+        const bool same = EqualSid(sid, user.info.User.Sid);
+        LocalFree(sid);
+        return same ? Verdict::kAllowed : Verdict::kRefused;
+    }
+    // "DOMAIN\name", a bare name or a UPN, as the Task Scheduler may give it back.
+    if (!LookupAccountNameW(nullptr, userId, named, &size, domain, &domainSize, &use))
+        return Verdict::kUnknown;
+    return EqualSid(named, user.info.User.Sid) ? Verdict::kAllowed : Verdict::kRefused;
 }
 
 bool PlaceIsGuarded(const ProgramPlace &place, DescriptorReader read) {

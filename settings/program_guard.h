@@ -17,8 +17,21 @@ bool OnlyAdministratorsMayChange(PSECURITY_DESCRIPTOR descriptor, PSID user = nu
 bool OnlyAdministratorsAndUserMayChange(PSECURITY_DESCRIPTOR descriptor);
 // OnlyAdministratorsAndUserMayChange for the file at `path`; false when its descriptor cannot be read.
 bool OnlyAdministratorsAndUserMayChangeFile(const wchar_t *path);
-// The same for a descriptor written as SDDL, as the Task Scheduler gives a task's; false when the text is not one.
-bool OnlyAdministratorsMayChangeSddl(const wchar_t *sddl);
+// What a reading of the Task Scheduler says of a task: only a definite kRefused may delete it.
+enum class Verdict { kRefused, kUnknown, kAllowed };
+
+// The worse of two verdicts: a refusal outweighs what could not be read, which outweighs an allowance.
+inline Verdict Worse(Verdict a, Verdict b) {
+    return a < b ? a : b;
+}
+
+// OnlyAdministratorsMayChange for a descriptor written as SDDL, as the Task Scheduler gives a task's: kUnknown when
+// the text is no descriptor, or names no owner or holds no DACL and nothing else in it is refused.
+Verdict TaskDescriptorVerdict(const wchar_t *sddl);
+
+// Whether a task's user id names the running user, compared by SID: the id as a SID, "DOMAIN\name", a bare name or a
+// UPN. kUnknown when it is none that this machine can look up.
+Verdict UserIdVerdict(const wchar_t *userId);
 
 // Program Files, Program Files (x86) and the 64-bit Program Files.
 const int kProgramFilesFolders = 3;

@@ -61,7 +61,8 @@ public:
     bool Write(const wchar_t *key, bool on) const { return WriteText(key, on ? L"1" : L"0"); }
     // A null value removes the key.
     bool WriteText(const wchar_t *key, const wchar_t *value) const {
-        return located_ && Writable() && WritePrivateProfileStringW(kWriteSection, key, value, path_) != 0;
+        return located_ && Writable(value != nullptr) &&
+               WritePrivateProfileStringW(kWriteSection, key, value, path_) != 0;
     }
     // The time servers decide who may set this machine's clock: they are used only from a file that no one but
     // administrators and the running user owns or may change.
@@ -70,8 +71,8 @@ public:
 
 private:
     // Written as administrator, the file must be no reparse point or second name of a file that someone else chose;
-    // one that is not there is made first, with its own DACL.
-    bool Writable() const {
+    // one that is not there is made first, with its own DACL, unless the write only removes a key.
+    bool Writable(bool create) const {
         wchar_t sddl[kNewFileAccessSize];
         wcscpy(sddl, kNewFileAccess);
         const size_t start = wcslen(sddl);
@@ -82,10 +83,13 @@ private:
         if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
                                                                   &attributes.lpSecurityDescriptor, nullptr))
             return false;
-        const OwnedHandle file(CreateFileW(path_, FILE_READ_ATTRIBUTES,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &attributes,
-                                           OPEN_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        const OwnedHandle file(
+            CreateFileW(path_, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        &attributes, create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        const bool missing = GetLastError() == ERROR_FILE_NOT_FOUND;
         LocalFree(attributes.lpSecurityDescriptor);
+        if (!file.IsOpen())
+            return !create && missing;
         BY_HANDLE_FILE_INFORMATION information;
         return file.IsOpen() && GetFileInformationByHandle(file.Get(), &information) &&
                (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && information.nNumberOfLinks == 1;
