@@ -114,9 +114,10 @@ Verdict StartsGuardedProgram(IRegisteredTask *task) {
     if (count != 1 || FAILED(actions->get_Item(1, action.Out())) ||
         FAILED(action->QueryInterface(IID_IExecAction, exec.OutVoid())))
         return Verdict::kRefused;
-    if (FAILED(exec->get_Path(path.Out())) || path.Get() == nullptr)
+    // A null text is an empty one, which starts no program of ours.
+    if (FAILED(exec->get_Path(path.Out())))
         return Verdict::kUnknown;
-    return TaskProgramIsGuarded(path.Get()) ? Verdict::kAllowed : Verdict::kRefused;
+    return path.Get() != nullptr && TaskProgramIsGuarded(path.Get()) ? Verdict::kAllowed : Verdict::kRefused;
 }
 
 // What to do with the running user's task of one name.

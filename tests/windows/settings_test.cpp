@@ -18,6 +18,7 @@
 #include "settings/logon_task_xml.h"
 #include "settings/program_guard.h"
 #include "settings/settings.h"
+#include "time/clock_lock.h"
 
 namespace {
 
@@ -175,13 +176,16 @@ TEST_F(SettingsTest, OnesTickTheBoxesAndMinimiseAndTheStartShowsTheUsersOwnLogOn
     EXPECT_TRUE(Ticked(IDC_AUTORUN));
     EXPECT_TRUE(Ticked(IDC_AUTOSYNC));
     EXPECT_TRUE(Ticked(IDC_MINIMIZED));
-    // The start reads the user's tasks on a thread of its own, removes the refused one and posts what is left; the
-    // file, which is every user's, stays as it was.
+    // The start reads the user's tasks on a thread of its own and posts what it found. Wine gives back no task's
+    // user, actions or descriptor: nothing definite, so the task stays and the box keeps the file's value, which is
+    // every user's and stays as it was.
     const MSG read = LogonStartRead();
     ASSERT_EQ(read.message, kLogonStartReadMessage) << "the start never read the log-on start";
-    EXPECT_EQ(read.wParam, 0u);
-    EXPECT_EQ(StoredTask(), "<absent>");
+    EXPECT_EQ(read.wParam, kLogonStartUnknown);
+    EXPECT_NE(StoredTask(), "<absent>");
     EXPECT_EQ(ReadFileText(SettingsPath()), "[Config]\nAutoRun=1\nAutoSetTime=1\nAutoXiao=1\n");
+    ShowLogonStartRead(window_, read.wParam);
+    EXPECT_TRUE(Ticked(IDC_AUTORUN));
     ShowLogonStartRead(window_, false);
     EXPECT_FALSE(Ticked(IDC_AUTORUN));
 }
@@ -207,6 +211,18 @@ TEST_F(SettingsTest, ANewFileHoldsTheThreeKeysInOrder) {
     Tick(IDC_MINIMIZED, false);
     EXPECT_TRUE(SaveBoxes(window_));
     EXPECT_EQ(ReadFileText(SettingsPath()), "[Config]\nAutoRun=0\nAutoSetTime=1\nAutoXiao=0\n");
+    // Made with a DACL of its own, which gives Everyone nothing (Wine keeps of it only what a file's mode can hold).
+    alignas(void *) BYTE descriptor[4096];
+    DWORD size = 0;
+    char *sddl = nullptr;
+    ASSERT_TRUE(
+        GetFileSecurityA(SettingsPath().c_str(), DACL_SECURITY_INFORMATION, descriptor, sizeof descriptor, &size) &&
+        ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                             &sddl, nullptr));
+    const std::string dacl = sddl;
+    LocalFree(sddl);
+    EXPECT_NE(dacl.find("(A;;FA;;;" + UserSid() + ")"), std::string::npos) << dacl;
+    EXPECT_EQ(dacl.find(";WD)"), std::string::npos) << dacl;
 }
 
 TEST_F(SettingsTest, SavingKeepsEverythingElseInTheFile) {
@@ -235,11 +251,29 @@ TEST_F(SettingsTest, TheServersAreSavedAllOrNothing) {
     EXPECT_EQ(ReadFileText(SettingsPath()), "[Config]\nTimeServer2=two.example.net\nTimeServer1=one.example.net\n");
 }
 
-TEST_F(SettingsTest, AFileThatCannotBeWrittenIsAFailure) {
+TEST_F(SettingsTest, AFileThatCannotBeWrittenOrHasASecondNameIsAFailure) {
     ASSERT_TRUE(CreateDirectoryA(SettingsPath().c_str(), nullptr)); // a directory in the file's place
     Tick(IDC_AUTOSYNC, true);
     EXPECT_FALSE(SaveBoxes(window_));
     EXPECT_FALSE(WriteTimeServerSetting(2, "ntp.example.net"));
+    // A second name of a file that someone else chose: a save as administrator must not write into it.
+    RemoveSettingsFile();
+    const std::string other = SettingsPath() + ".other";
+    WriteFileText(other, "[Config]\r\n");
+    ASSERT_TRUE(CreateHardLinkA(SettingsPath().c_str(), other.c_str(), nullptr));
+    EXPECT_FALSE(SaveBoxes(window_));
+    EXPECT_FALSE(WriteTimeServerSetting(2, nullptr));
+    EXPECT_EQ(ReadFileText(other), "[Config]\n");
+    DeleteFileA(other.c_str());
+}
+
+TEST_F(SettingsTest, AQuickSaveThatLeavesTheBoxAsShownKeepsWhatTheStartsReadingFinds) {
+    // The file says AutoRun=1, but this user has no task: the reading says so.
+    WriteFileText(SettingsPath(), "[Config]\r\nAutoRun=1\r\n");
+    Apply();
+    EXPECT_TRUE(SaveBoxes(window_));
+    EXPECT_FALSE(Ticked(IDC_AUTORUN));
+    EXPECT_EQ(ReadFileText(SettingsPath()), "[Config]\nAutoRun=0\nAutoSetTime=0\nAutoXiao=0\n");
 }
 
 TEST_F(SettingsTest, ATaskOfTheNameIsMadeAnewOnlyAChangedBoxTouchesItAndUntickingRemovesIt) {
@@ -271,7 +305,7 @@ TEST_F(SettingsTest, ATaskOfTheNameIsMadeAnewOnlyAChangedBoxTouchesItAndUntickin
     EXPECT_EQ(SetAutoRun(0), 1);
 }
 
-TEST_F(SettingsTest, ARefusedLogOnStartWritesTheRestAndRemovesAnOlderTaskForARefusedProgram) {
+TEST_F(SettingsTest, ARefusedLogOnStartWritesTheRestAndKeepsAnOlderTaskItCannotJudge) {
     // The tests run from a folder that the Wine user owns; Wine shows no folder as only administrators'.
     WriteFileText(SettingsPath(), "[Config]\r\nAutoRun=0\r\n");
     Tick(IDC_AUTORUN, true);
@@ -281,12 +315,13 @@ TEST_F(SettingsTest, ARefusedLogOnStartWritesTheRestAndRemovesAnOlderTaskForARef
     EXPECT_FALSE(SaveBoxes(window_));
     EXPECT_EQ(ReadFileText(SettingsPath()), "[Config]\nAutoRun=0\nAutoSetTime=1\nAutoXiao=0\n");
 
-    // A task registered before, for this same program, is one the guard would refuse now.
+    // A task registered before, for this same program, is one the guard would refuse now; but Wine's reading of it
+    // is not definite (see above), and it stays.
     ASSERT_TRUE(RegisterLogonTask(WideProgramPath().c_str()));
     WriteFileText(SettingsPath(), "[Config]\r\nAutoRun=1\r\n");
     Tick(IDC_AUTORUN, true);
     EXPECT_FALSE(SaveBoxes(window_));
-    EXPECT_EQ(StoredTask(), "<absent>");
+    EXPECT_NE(StoredTask(), "<absent>");
     EXPECT_EQ(ReadFileText(SettingsPath()), "[Config]\nAutoRun=0\nAutoSetTime=1\nAutoXiao=0\n");
     EXPECT_FALSE(Ticked(IDC_AUTORUN)) << "the box shows that nothing is registered";
 }
@@ -371,11 +406,58 @@ TEST(ProgramGuard, OnlyAdministratorsMayChangeTheLogOnTask) {
     const std::wstring user(sid.begin(), sid.end());
     wchar_t sddl[kLogonTaskSddlSize];
     ASSERT_TRUE(FormatLogonTaskSddl(user.c_str(), sddl, kLogonTaskSddlSize));
-    EXPECT_TRUE(OnlyAdministratorsMayChangeSddl(sddl)) << "the descriptor a task is registered with";
+    EXPECT_EQ(TaskDescriptorVerdict(sddl), Verdict::kAllowed) << "the descriptor a task is registered with";
     // A task of the user's name that a standard user made first: hers, or open to her.
-    EXPECT_FALSE(OnlyAdministratorsMayChangeSddl((L"O:" + user + L"D:(A;;FA;;;BA)(A;;FA;;;SY)").c_str()));
-    EXPECT_FALSE(OnlyAdministratorsMayChangeSddl(L"O:BAD:(A;;FA;;;BA)(A;;FRFX;;;BU)(A;;FA;;;S-1-5-21-1-2-3-1001)"));
-    EXPECT_FALSE(OnlyAdministratorsMayChangeSddl(L"no descriptor"));
+    EXPECT_EQ(TaskDescriptorVerdict((L"O:" + user + L"D:(A;;FA;;;BA)(A;;FA;;;SY)").c_str()), Verdict::kRefused);
+    EXPECT_EQ(TaskDescriptorVerdict(L"O:BAD:(A;;FA;;;BA)(A;;FRFX;;;BU)(A;;FA;;;S-1-5-21-1-2-3-1001)"),
+              Verdict::kRefused);
+    EXPECT_EQ(TaskDescriptorVerdict(L"D:(A;;FA;;;BA)(A;;FA;;;BU)"), Verdict::kRefused) << "no owner, Users write";
+    // What the Task Scheduler may give back without a part: neither part alone can keep or delete the task.
+    EXPECT_EQ(TaskDescriptorVerdict(L"D:(A;;FA;;;BA)(A;;FR;;;BU)"), Verdict::kUnknown) << "no owner";
+    EXPECT_EQ(TaskDescriptorVerdict(L"O:BA"), Verdict::kUnknown) << "no DACL";
+    EXPECT_EQ(TaskDescriptorVerdict(L"no descriptor"), Verdict::kUnknown);
+}
+
+TEST(ProgramGuard, ATaskUserIdNamesTheRunningUserInEachFormByItsSid) {
+    const std::string sid = UserSid();
+    wchar_t name[kUserNameSize] = {};
+    ASSERT_TRUE(CurrentUserName(name, kUserNameSize));
+    const struct {
+        std::wstring userId;
+        Verdict verdict;
+    } cases[] = {
+        {std::wstring(sid.begin(), sid.end()), Verdict::kAllowed},
+        {name, Verdict::kAllowed},
+        {wcschr(name, L'\\') + 1, Verdict::kAllowed},
+        {L"S-1-5-18", Verdict::kRefused},
+        {L"S-1-5-21-1-2-3-1001", Verdict::kRefused},
+        {L"Administrators", Verdict::kRefused},
+        {L"no-such-user-here", Verdict::kUnknown},
+    };
+    for (const auto &one : cases)
+        EXPECT_EQ(UserIdVerdict(one.userId.c_str()), one.verdict) << std::string(one.userId.begin(), one.userId.end());
+}
+
+TEST(ProgramGuard, TheSettingsFileAndAGlobalClockLockAreTrustedOnlyFromAdministratorsAndTheUser) {
+    const std::string text = UserSid();
+    const std::wstring user(text.begin(), text.end());
+    alignas(void *) BYTE descriptor[4096];
+    const auto file = [&](const std::wstring &sddl) {
+        return MakeDescriptor(sddl, descriptor, sizeof descriptor) && OnlyAdministratorsAndUserMayChange(descriptor);
+    };
+    EXPECT_TRUE(file(L"O:" + user + L"D:(A;;FA;;;" + user + L")(A;;FR;;;WD)")) << "as Wine shows mode 644";
+    EXPECT_TRUE(file(L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;" + user + L")(A;;FR;;;BU)")) << "as a save makes it";
+    EXPECT_TRUE(file(L"O:" + kTrustedInstaller + L"D:(A;;FA;;;" + kTrustedInstaller + L")(A;;0x1200a9;;;BU)"));
+    EXPECT_FALSE(file(L"O:" + user + L"D:(A;;FA;;;" + user + L")(A;;FA;;;WD)")) << "as Wine shows mode 666";
+    EXPECT_FALSE(file(L"O:S-1-5-21-1-2-3-1001D:(A;;FR;;;WD)")) << "another user's";
+    EXPECT_FALSE(file(L"O:BAD:(A;;FA;;;BA)(A;;0x2;;;S-1-5-21-1-2-3-1001)")) << "another user may write";
+    const auto lock = [&](const std::wstring &sddl) {
+        return MakeDescriptor(sddl, descriptor, sizeof descriptor) && LockOwnerIsTrusted(descriptor);
+    };
+    EXPECT_TRUE(lock(L"O:SYD:") && lock(L"O:BAD:") && lock(L"O:" + user + L"D:"));
+    EXPECT_FALSE(lock(L"O:BUD:")) << "Users";
+    EXPECT_FALSE(lock(L"O:S-1-5-21-1-2-3-1001D:(A;;GA;;;WD)")) << "another user's";
+    EXPECT_FALSE(lock(L"D:(A;;GA;;;SY)")) << "no owner";
 }
 
 namespace {
