@@ -3,6 +3,7 @@ Time Protocol server and fake ones that misbehave, on loopback; also under a Wes
 names whose code-page-936 bytes hold a backslash."""
 
 import os
+import pathlib
 import re
 import shutil
 import tempfile
@@ -16,6 +17,7 @@ from .fake_time_server import FakeSntpServer, FakeTimeServer, SilentAddress, Tim
 WELCOME = "欢迎使用!"
 CONNECTING = "正在连接时间服务器......"
 CONNECT_FAILED = "连接时间服务器失败,请检查网络!"
+CLOCK_BUSY = "另一个对时正在进行,请稍后再试!"
 ACCURATE = "时间准确！"
 SETTING = "更新本机时间..."
 SET_DONE = "成功更新本机时间"
@@ -294,6 +296,19 @@ class CommandLineTest(TempvaroTestCase):
         self.assertEqual((code, lines[0]), (0, ACCURATE))
         self.servers[1].absent()
         self.assertEqual(self.run_program("/check"), (2, [CONNECT_FAILED, "offset_ms= server= protocol="]))
+
+    def test_a_clock_lock_no_one_may_open_is_busy_not_a_network_failure(self):
+        self.servers[1].answer(0)
+        held = pathlib.Path(self.settings_folder({})) / "held.txt"
+        with open(held, "wb") as out:
+            holder = subprocess.Popen([harness.WINE, str(harness.PROBE), "holdlock"], stdout=out,
+                                      env=dict(os.environ, DISPLAY=display.name))
+        self.addCleanup(harness.end_process, holder)
+        harness.wait_until(lambda: held.read_bytes() == b"held\n", 20, "the lock to be held")
+        for switch in ("/check", "/sync"):
+            self.assertEqual(self.run_program(switch), (3, [CLOCK_BUSY, "offset_ms= server= protocol="]))
+        self.assertEqual(self.wait_report(self.launch())[2], CLOCK_BUSY)
+        self.assertEqual(self.servers.connections(), {1: 0, 2: 0, 3: 0})
 
     def test_sync_sets_the_clock_to_the_millisecond_and_a_refused_time_fails(self):
         sntp = FakeSntpServer(SERVER_ADDRESSES[3])

@@ -11,10 +11,12 @@
 //   settext ID=TEXT          sets the text of the window's control ID
 //   key enter|esc|space      posts the key to the window's focused control (or to the window)
 //   close                    posts WM_CLOSE to the window
+//   holdlock                 makes the clock lock's global mutex first, open to no one, prints "held", waits to be ended
 // The window is the first top-level one titled TITLE (default "Tempvaro"), of process PID when given.
 // Output is UTF-8. Exit codes: 0 done, 1 bad usage, 2 window not found, 3 the window did not respond.
 #include <windows.h>
 #include <commctrl.h>
+#include <sddl.h>
 #include <shellapi.h>
 
 #include <stdio.h>
@@ -379,6 +381,19 @@ bool ParseOptions(int argc, wchar_t **argv, Options *options) {
     return true;
 }
 
+// As a standard user could where there is no private namespace: a lock of the program's global name, first.
+int HoldClockLock() {
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:", SDDL_REVISION_1, &attributes.lpSecurityDescriptor,
+                                                              nullptr) ||
+        CreateMutexW(&attributes, FALSE, L"Global\\Tempvaro-ClockLock") == nullptr)
+        return Fail(kExitNotFound, L"the lock could not be made");
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "held\n", 5, &written, nullptr);
+    Sleep(INFINITE);
+    return 0;
+}
+
 int Run(const Options &options) {
     if (options.subcommand == L"list")
         return ListWindows(options);
@@ -398,6 +413,8 @@ int Run(const Options &options) {
         return SetControlText(options);
     if (options.subcommand == L"key")
         return PostKey(options);
+    if (options.subcommand == L"holdlock")
+        return HoldClockLock();
     if (options.subcommand == L"close")
         return PostToWindow(options, WM_CLOSE, 0);
     if (options.subcommand == L"resume")
