@@ -6,6 +6,7 @@
 #include <wtsapi32.h>
 
 #include "platform/owned_handle.h"
+#include "platform/process_user.h"
 #include "platform/program_path.h"
 #include "platform/system_library.h"
 
@@ -23,18 +24,6 @@ const DWORD kFinalPathSize = kPathSize + 16;
 // A user or a domain name at its longest: half of "domain\name".
 const DWORD kNameSize = (kUserNameSize - 1) / 2;
 const wchar_t kLongPathPrefix[] = L"\\\\?\\";
-
-union ProcessUser {
-    TOKEN_USER info;
-    BYTE room[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-};
-
-bool ReadProcessUser(ProcessUser &user) {
-    OwnedHandle token;
-    DWORD size = 0;
-    return OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Out()) &&
-           GetTokenInformation(token.Get(), TokenUser, &user, sizeof user, &size);
-}
 
 // TrustedInstaller's service SID, S-1-5-80- and the hash of its name: the same on every Windows.
 const struct {
@@ -198,9 +187,11 @@ bool OnlyAdministratorsAndUserMayChange(PSECURITY_DESCRIPTOR descriptor) {
     return ReadProcessUser(user) && OnlyAdministratorsMayChange(descriptor, user.info.User.Sid);
 }
 
-bool OnlyAdministratorsAndUserMayChangeFile(const wchar_t *path) {
+Verdict FileVerdictWithUser(const wchar_t *path) {
     alignas(void *) BYTE descriptor[kDescriptorSize];
-    return ReadFileDescriptor(path, descriptor, kDescriptorSize) && OnlyAdministratorsAndUserMayChange(descriptor);
+    if (!ReadFileDescriptor(path, descriptor, kDescriptorSize))
+        return Verdict::kUnknown;
+    return OnlyAdministratorsAndUserMayChange(descriptor) ? Verdict::kAllowed : Verdict::kRefused;
 }
 
 Verdict TaskDescriptorVerdict(const wchar_t *sddl) {

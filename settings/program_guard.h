@@ -15,8 +15,6 @@
 bool OnlyAdministratorsMayChange(PSECURITY_DESCRIPTOR descriptor, PSID user = nullptr);
 // The same with the running user trusted too: a file that the user herself, or an administrator, wrote.
 bool OnlyAdministratorsAndUserMayChange(PSECURITY_DESCRIPTOR descriptor);
-// OnlyAdministratorsAndUserMayChange for the file at `path`; false when its descriptor cannot be read.
-bool OnlyAdministratorsAndUserMayChangeFile(const wchar_t *path);
 // What a reading of the Task Scheduler says of a task: only a definite kRefused may delete it.
 enum class Verdict { kRefused, kUnknown, kAllowed };
 
@@ -24,6 +22,10 @@ enum class Verdict { kRefused, kUnknown, kAllowed };
 inline Verdict Worse(Verdict a, Verdict b) {
     return a < b ? a : b;
 }
+
+// OnlyAdministratorsAndUserMayChange for the file at `path`; kUnknown when its descriptor cannot be read (there is no
+// file, say).
+Verdict FileVerdictWithUser(const wchar_t *path);
 
 // OnlyAdministratorsMayChange for a descriptor written as SDDL, as the Task Scheduler gives a task's: kUnknown when
 // the text is no descriptor, or names no owner or holds no DACL and nothing else in it is refused.

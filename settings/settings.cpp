@@ -29,7 +29,7 @@ const wchar_t *const kTimeServerKeys[kTimeServerSettings] = {L"TimeServer1", L"T
 const wchar_t kAbsent[] = L"\n(absent)";
 // A file the program makes: full control for SYSTEM, Administrators and the running user (whose SID ends it), read for
 // Users; nothing inherited from a folder that others may hold rights on.
-const wchar_t kNewFileAccess[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;BU)(A;;FA;;;";
+const wchar_t *const kNewFileAccess = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;BU)(A;;FA;;;";
 const DWORD kNewFileAccessSize = 256;
 // Read for a missing key: neither on nor off, so the box stays as the template made it.
 const int kMissing = 3;
@@ -66,8 +66,7 @@ public:
     }
     // The time servers decide who may set this machine's clock: they are used only from a file that no one but
     // administrators and the running user owns or may change.
-    bool ServersTrusted() const { return located_ && OnlyAdministratorsAndUserMayChangeFile(path_); }
-    bool Exists() const { return located_ && GetFileAttributesW(path_) != INVALID_FILE_ATTRIBUTES; }
+    Verdict ServersVerdict() const { return located_ ? FileVerdictWithUser(path_) : Verdict::kUnknown; }
 
 private:
     // Written as administrator, the file must be no reparse point or second name of a file that someone else chose;
@@ -79,7 +78,7 @@ private:
         SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
         if (!CurrentUserSid(sddl + start, kNewFileAccessSize - start - 1))
             return false;
-        wcscat(sddl, L")");
+        wcscpy(sddl + wcslen(sddl), L")");
         if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
                                                                   &attributes.lpSecurityDescriptor, nullptr))
             return false;
@@ -137,7 +136,7 @@ bool ChangeLogonStart(bool on, bool &registered) {
 void ReadTimeServerSetting(int server, char *name, size_t size) {
     wchar_t value[kPathSize] = {};
     const SettingsFile file;
-    if (server >= 1 && server <= kTimeServerSettings && file.ServersTrusted())
+    if (server >= 1 && server <= kTimeServerSettings && file.ServersVerdict() == Verdict::kAllowed)
         file.ReadText(kTimeServerKeys[server - 1], value, static_cast<DWORD>(kPathSize));
     size_t length = 0;
     for (; value[length] != L'\0' && value[length] < 0x80 && length + 1 < size; ++length)
@@ -147,8 +146,7 @@ void ReadTimeServerSetting(int server, char *name, size_t size) {
 }
 
 bool TimeServerSettingsRefused() {
-    const SettingsFile file;
-    return file.Exists() && !file.ServersTrusted();
+    return SettingsFile().ServersVerdict() == Verdict::kRefused;
 }
 
 bool WriteTimeServerSetting(int server, const char *name) {

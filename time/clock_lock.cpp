@@ -1,29 +1,41 @@
-// One clock check or set at a time on this machine: a named mutex in a namespace only administrators can open.
+// One clock check or set at a time on this machine: a named mutex in a
+// namespace only administrators can open.
 #include "time/clock_lock.h"
 
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <string.h>
+
 #include "platform/owned_handle.h"
+#include "platform/process_user.h"
 
 namespace {
 
-const wchar_t kSpaceName[] = L"Tempvaro";
-const wchar_t kPrivateLockName[] = L"Tempvaro\\ClockLock";
-const wchar_t kGlobalLockName[] = L"Global\\Tempvaro-ClockLock";
+const wchar_t *const kSpaceName = L"Tempvaro";
+const wchar_t *const kPrivateLockName = L"Tempvaro\\ClockLock";
+const wchar_t *const kGlobalLockName = L"Global\\Tempvaro-ClockLock";
 // Only SYSTEM and Administrators may open the namespace and the lock.
-const wchar_t kLockAccess[] = L"D:(A;;GA;;;SY)(A;;GA;;;BA)";
+const wchar_t *const kLockAccess = L"D:(A;;GA;;;SY)(A;;GA;;;BA)";
 typedef HANDLE(WINAPI *CreateBoundaryFunction)(LPCWSTR, ULONG);
 typedef BOOL(WINAPI *AddSidFunction)(HANDLE *, PSID);
 typedef void(WINAPI *DeleteBoundaryFunction)(HANDLE);
 typedef HANDLE(WINAPI *CreateSpaceFunction)(LPSECURITY_ATTRIBUTES, LPVOID, LPCWSTR);
 typedef HANDLE(WINAPI *OpenSpaceFunction)(LPVOID, LPCWSTR);
 
-// Loaded at run time: Wine has these only as stubs, or not at all.
-const char *const kSpaceFunctionNames[] = {"CreateBoundaryDescriptorW", "AddSIDToBoundaryDescriptor",
-                                           "DeleteBoundaryDescriptor", "CreatePrivateNamespaceW",
-                                           "OpenPrivateNamespaceW"};
-const int kSpaceFunctions = sizeof kSpaceFunctionNames / sizeof kSpaceFunctionNames[0];
+// Loaded at run time: Wine has these only as stubs, or not at all. One text,
+// each name ended by its zero.
+const char kSpaceFunctionNames[] = "CreateBoundaryDescriptorW\0AddSIDToBoundaryDescriptor\0DeleteBoundaryDescr"
+                                   "iptor\0"
+                                   "CreatePrivateNamespaceW\0OpenPrivateNamespaceW";
+const int kSpaceFunctions = 5;
+// BUILTIN\Administrators, S-1-5-32-544.
+const struct {
+    BYTE revision;
+    BYTE subAuthorityCount;
+    SID_IDENTIFIER_AUTHORITY authority;
+    DWORD subAuthority[2];
+} kAdministrators = {SID_REVISION, 2, SECURITY_NT_AUTHORITY, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS}};
 
 union SpaceFunctions {
     FARPROC loaded[kSpaceFunctions];
@@ -36,23 +48,24 @@ union SpaceFunctions {
     } call;
 };
 
-// Opens the private namespace into `space` (null when it was refused); false when this Windows cannot make one.
+// Opens the private namespace into `space` (null when it was refused); false
+// when this Windows cannot make one.
 bool OpenPrivateSpace(SECURITY_ATTRIBUTES *attributes, HANDLE &space) {
     // kernel32 is always loaded.
     const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
     SpaceFunctions functions;
-    for (int i = 0; i < kSpaceFunctions; ++i) {
-        if ((functions.loaded[i] = GetProcAddress(kernel, kSpaceFunctionNames[i])) == nullptr)
+    const char *name = kSpaceFunctionNames;
+    for (int i = 0; i < kSpaceFunctions; name += strlen(name) + 1, ++i) {
+        if ((functions.loaded[i] = GetProcAddress(kernel, name)) == nullptr)
             return false;
     }
     HANDLE boundary = functions.call.createBoundary(kSpaceName, 0);
     if (boundary == nullptr)
         return false;
-    alignas(void *) BYTE administrators[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof administrators;
-    const bool bounded = CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) &&
-                         functions.call.addSid(&boundary, administrators);
-    // Another process may make it, or close the last handle to it, between the two calls: twice is enough.
+    const bool bounded =
+        functions.call.addSid(&boundary, const_cast<void *>(static_cast<const void *>(&kAdministrators)));
+    // Another process may make it, or close the last handle to it, between the
+    // two calls: twice is enough.
     for (int tries = 0; bounded && space == nullptr && tries < 2; ++tries) {
         space = functions.call.createSpace(attributes, boundary, kSpaceName);
         if (space == nullptr && GetLastError() == ERROR_ALREADY_EXISTS)
@@ -71,7 +84,8 @@ bool OwnerIsTrusted(HANDLE object) {
     return trusted;
 }
 
-// Creating a mutex in the global namespace needs no privilege: one that was there first must be ours.
+// Creating a mutex in the global namespace needs no privilege: one that was
+// there first must be ours.
 HANDLE OpenGlobalLock(SECURITY_ATTRIBUTES *attributes) {
     OwnedHandle mutex(CreateMutexW(attributes, FALSE, kGlobalLockName));
     if (mutex.IsOpen() && GetLastError() == ERROR_ALREADY_EXISTS && !OwnerIsTrusted(mutex.Get()))
@@ -84,17 +98,10 @@ HANDLE OpenGlobalLock(SECURITY_ATTRIBUTES *attributes) {
 bool LockOwnerIsTrusted(PSECURITY_DESCRIPTOR descriptor) {
     PSID owner = nullptr;
     BOOL defaulted = FALSE;
-    union {
-        TOKEN_USER info;
-        BYTE room[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    } user;
-    OwnedHandle token;
-    DWORD size = 0;
+    ProcessUser user;
     return GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) && owner != nullptr &&
            (IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
-            (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Out()) &&
-             GetTokenInformation(token.Get(), TokenUser, &user, sizeof user, &size) &&
-             EqualSid(owner, user.info.User.Sid)));
+            (ReadProcessUser(user) && EqualSid(owner, user.info.User.Sid)));
 }
 
 ClockLock::ClockLock() : space_(nullptr), mutex_(nullptr), held_(false) {
@@ -119,7 +126,8 @@ ClockLock::~ClockLock() {
         ReleaseMutex(mutex_);
     if (mutex_ != nullptr)
         CloseHandle(mutex_);
-    // ClosePrivateNamespace without PRIVATE_NAMESPACE_FLAG_DESTROY only closes the handle.
+    // ClosePrivateNamespace without PRIVATE_NAMESPACE_FLAG_DESTROY only closes
+    // the handle.
     if (space_ != nullptr)
         CloseHandle(space_);
 }
