@@ -11,7 +11,7 @@
 //   settext ID=TEXT          sets the text of the window's control ID
 //   key enter|esc|space      posts the key to the window's focused control (or to the window)
 //   close                    posts WM_CLOSE to the window
-//   holdlock                 makes the clock lock's global mutex first, open to no one, prints "held", waits to be ended
+//   holdlock                 makes the clock lock's global mutex first, open to no one, prints "held", waits
 // The window is the first top-level one titled TITLE (default "Tempvaro"), of process PID when given.
 // Output is UTF-8. Exit codes: 0 done, 1 bad usage, 2 window not found, 3 the window did not respond.
 #include <windows.h>

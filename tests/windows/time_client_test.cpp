@@ -3,10 +3,6 @@
 
 #include <string.h>
 
-#include <windows.h>
-
-#include <sddl.h>
-
 #include <initializer_list>
 
 #include "fake_time_server.h"
@@ -195,25 +191,6 @@ TEST(SetClockFromServer, FailsWhenNoServerAnswersOrThePlatformRefuses) {
     SYSTEMTIME after;
     GetLocalTime(&after);
     EXPECT_EQ(after.wHour, before.wHour) << "the clock did not move by an hour";
-}
-
-TEST(ClockLock, AGlobalLockThatNoOneMayOpenIsRefusedAndTheOperationsSayBusy) {
-    // Made first by someone else, as any user may where there is no private namespace (Wine).
-    SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:", SDDL_REVISION_1,
-                                                                     &attributes.lpSecurityDescriptor, nullptr));
-    const HANDLE other = CreateMutexW(&attributes, FALSE, L"Global\\Tempvaro-ClockLock");
-    LocalFree(attributes.lpSecurityDescriptor);
-    ASSERT_NE(other, nullptr);
-    FakeTimeServer server;
-    ASSERT_TRUE(server.Start(kServer1, ServerBehaviour::Answer));
-    char text[256] = "untouched";
-    EXPECT_EQ(g_timeClient.CheckClock(text, sizeof text), kCheckBusy);
-    EXPECT_STREQ(text, "untouched");
-    EXPECT_EQ(g_timeClient.SetClockFromServer(), kSetBusy);
-    EXPECT_EQ(server.Connections(), 0);
-    CloseHandle(other);
-    EXPECT_EQ(g_timeClient.CheckClock(text, sizeof text), kCheckDone);
 }
 
 TEST(FetchClockOffset, GathersSntpAnswersUntilAllCameOr250MsAfterTheFirst) {
