@@ -388,8 +388,8 @@ int HoldClockLock() {
                                                               nullptr) ||
         CreateMutexW(&attributes, FALSE, L"Global\\Tempvaro-ClockLock") == nullptr)
         return Fail(kExitNotFound, L"the lock could not be made");
-    DWORD written = 0;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "held\n", 5, &written, nullptr);
+    fputs("held\n", stdout);
+    fflush(stdout);
     Sleep(INFINITE);
     return 0;
 }
