@@ -388,8 +388,8 @@ int HoldClockLock() {
                                                               nullptr) ||
         CreateMutexW(&attributes, FALSE, L"Global\\Tempvaro-ClockLock") == nullptr)
         return Fail(kExitNotFound, L"the lock could not be made");
-    fputs("held\n", stdout);
-    fflush(stdout);
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "held\n", 5, &written, nullptr);
     Sleep(INFINITE);
     return 0;
 }
