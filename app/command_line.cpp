@@ -9,7 +9,7 @@ const char kUsage[] = "用法 Usage: Tempvaro.exe [/check | /sync | /?]\r\n"
                       "  /check  检查本机时间 check the clock\r\n"
                       "  /sync   设置本机时间 set the clock\r\n"
                       "退出码 Exit codes: 0 准确/已设置 right/set, 1 相差一秒以上 off by 1 s or more, 2 失败 failed, "
-                      "3 另一个对时正在进行 busy, 87 参数无效 bad argument";
+                      "3 忙 busy, 87 参数无效 bad argument";
 const char kTextBadArgument[] = "参数无效 Invalid argument: ";
 const char kTextSetNoPrivilege[] = "更新本机时间失败,没有设置系统时间的权限!";
 const char kTextClockBusy[] = "另一个对时正在进行,请稍后再试!";

@@ -14,7 +14,7 @@ namespace {
 const char kCaption[] = "时间服务器";
 const char kNotAHostNameText[] = "服务器%d的名称不对：只能由字母、数字、连字符(-)和点(.)组成，"
                                  "点隔开的每一段1至63个字符，全长不超过253个字符；也可以写IP地址。";
-const char kRefusedText[] = "NetTimeConfig.ini不是只有管理员能修改，其中的服务器不被采用，现用内置的服务器。";
+const char kRefusedText[] = "设置文件不是只有管理员能修改，未采用其中的服务器。";
 const WPARAM kMaxNameLength = 253;
 const wchar_t kIdeographicSpace = 0x3000;
 static_assert(kTimeServerSettings == kTimeServerCount, "one key in the settings file for each server");

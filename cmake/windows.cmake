@@ -11,9 +11,10 @@ set(PRODUCT_FLAGS -fno-exceptions -fno-rtti -ffunction-sections -fdata-sections 
 # Link-time optimisation across the files takes another 2 KB off the release program; every program that links our
 # code then needs it at its link too.
 # MinGW keeps a frame pointer in every 32-bit function; nothing here walks frames, and without it the code is a
-# thirtieth smaller.
+# thirtieth smaller. Arrays keep the alignment the ABI gives them rather than 32 bytes for vector loads that nothing
+# here needs: the constant texts take a fourteenth less room.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-    list(APPEND PRODUCT_FLAGS -fno-asynchronous-unwind-tables -fomit-frame-pointer -flto)
+    list(APPEND PRODUCT_FLAGS -fno-asynchronous-unwind-tables -fomit-frame-pointer -flto -malign-data=abi)
     add_link_options(-flto)
 endif()
 # Windows 7 is the oldest supported: the image says so, and older Windows refuse to start it.

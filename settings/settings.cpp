@@ -29,7 +29,7 @@ const wchar_t *const kTimeServerKeys[kTimeServerSettings] = {L"TimeServer1", L"T
 const wchar_t kAbsent[] = L"\n(absent)";
 // A file the program makes: full control for SYSTEM, Administrators and the running user (whose SID ends it), read for
 // Users; nothing inherited from a folder that others may hold rights on.
-const wchar_t *const kNewFileAccess = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;BU)(A;;FA;;;";
+const wchar_t kNewFileAccess[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;BU)(A;;FA;;;";
 const DWORD kNewFileAccessSize = 256;
 // Read for a missing key: neither on nor off, so the box stays as the template made it.
 const int kMissing = 3;

@@ -12,22 +12,24 @@
 
 namespace {
 
-const wchar_t *const kSpaceName = L"Tempvaro";
-const wchar_t *const kPrivateLockName = L"Tempvaro\\ClockLock";
-const wchar_t *const kGlobalLockName = L"Global\\Tempvaro-ClockLock";
+const wchar_t kSpaceName[] = L"Tempvaro";
+const wchar_t kPrivateLockName[] = L"Tempvaro\\Lock";
+const wchar_t kGlobalLockName[] = L"Global\\Tempvaro-ClockLock";
 // Only SYSTEM and Administrators may open the namespace and the lock.
-const wchar_t *const kLockAccess = L"D:(A;;GA;;;SY)(A;;GA;;;BA)";
+const wchar_t kLockAccess[] = L"D:(A;;GA;;;SY)(A;;GA;;;BA)";
+
 typedef HANDLE(WINAPI *CreateBoundaryFunction)(LPCWSTR, ULONG);
 typedef BOOL(WINAPI *AddSidFunction)(HANDLE *, PSID);
 typedef void(WINAPI *DeleteBoundaryFunction)(HANDLE);
 typedef HANDLE(WINAPI *CreateSpaceFunction)(LPSECURITY_ATTRIBUTES, LPVOID, LPCWSTR);
 typedef HANDLE(WINAPI *OpenSpaceFunction)(LPVOID, LPCWSTR);
 
-// Loaded at run time: Wine has these only as stubs, or not at all. One text,
-// each name ended by its zero.
-const char kSpaceFunctionNames[] = "CreateBoundaryDescriptorW\0AddSIDToBoundaryDescriptor\0DeleteBoundaryDescr"
-                                   "iptor\0"
-                                   "CreatePrivateNamespaceW\0OpenPrivateNamespaceW";
+// Loaded at run time: Wine has these only as stubs, or not at all. One text, each name ended by its zero.
+const char kSpaceFunctionNames[] = "CreateBoundaryDescriptorW\0"
+                                   "AddSIDToBoundaryDescriptor\0"
+                                   "DeleteBoundaryDescriptor\0"
+                                   "CreatePrivateNamespaceW\0"
+                                   "OpenPrivateNamespaceW";
 const int kSpaceFunctions = 5;
 // BUILTIN\Administrators, S-1-5-32-544.
 const struct {
