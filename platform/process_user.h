@@ -1,5 +1,4 @@
-// The user the program runs as, read from its token: one copy for every rule
-// that trusts that user.
+// The user the program runs as, read from its token: one copy for every rule that trusts that user.
 #pragma once
 
 #include <windows.h>

@@ -90,7 +90,7 @@ private:
         if (!file.IsOpen())
             return !create && missing;
         BY_HANDLE_FILE_INFORMATION information;
-        return file.IsOpen() && GetFileInformationByHandle(file.Get(), &information) &&
+        return GetFileInformationByHandle(file.Get(), &information) &&
                (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && information.nNumberOfLinks == 1;
     }
 

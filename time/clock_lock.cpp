@@ -1,5 +1,4 @@
-// One clock check or set at a time on this machine: a named mutex in a
-// namespace only administrators can open.
+// One clock check or set at a time on this machine: a named mutex in a namespace only administrators can open.
 #include "time/clock_lock.h"
 
 #include <aclapi.h>
@@ -50,8 +49,7 @@ union SpaceFunctions {
     } call;
 };
 
-// Opens the private namespace into `space` (null when it was refused); false
-// when this Windows cannot make one.
+// Opens the private namespace into `space` (null when it was refused); false when this Windows cannot make one.
 bool OpenPrivateSpace(SECURITY_ATTRIBUTES *attributes, HANDLE &space) {
     // kernel32 is always loaded.
     const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
@@ -66,8 +64,7 @@ bool OpenPrivateSpace(SECURITY_ATTRIBUTES *attributes, HANDLE &space) {
         return false;
     const bool bounded =
         functions.call.addSid(&boundary, const_cast<void *>(static_cast<const void *>(&kAdministrators)));
-    // Another process may make it, or close the last handle to it, between the
-    // two calls: twice is enough.
+    // Another process may make it, or close the last handle to it, between the two calls: twice is enough.
     for (int tries = 0; bounded && space == nullptr && tries < 2; ++tries) {
         space = functions.call.createSpace(attributes, boundary, kSpaceName);
         if (space == nullptr && GetLastError() == ERROR_ALREADY_EXISTS)
@@ -86,8 +83,7 @@ bool OwnerIsTrusted(HANDLE object) {
     return trusted;
 }
 
-// Creating a mutex in the global namespace needs no privilege: one that was
-// there first must be ours.
+// Creating a mutex in the global namespace needs no privilege: one that was there first must be ours.
 HANDLE OpenGlobalLock(SECURITY_ATTRIBUTES *attributes) {
     OwnedHandle mutex(CreateMutexW(attributes, FALSE, kGlobalLockName));
     if (mutex.IsOpen() && GetLastError() == ERROR_ALREADY_EXISTS && !OwnerIsTrusted(mutex.Get()))
@@ -128,8 +124,7 @@ ClockLock::~ClockLock() {
         ReleaseMutex(mutex_);
     if (mutex_ != nullptr)
         CloseHandle(mutex_);
-    // ClosePrivateNamespace without PRIVATE_NAMESPACE_FLAG_DESTROY only closes
-    // the handle.
+    // ClosePrivateNamespace without PRIVATE_NAMESPACE_FLAG_DESTROY only closes the handle.
     if (space_ != nullptr)
         CloseHandle(space_);
 }
