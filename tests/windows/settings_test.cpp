@@ -420,7 +420,6 @@ TEST(ProgramGuard, ATaskUserIdNamesTheRunningUserInEachFormByItsSid) {
     const std::string sid = UserSid();
     wchar_t name[kUserNameSize] = {};
     ASSERT_TRUE(CurrentUserName(name, kUserNameSize));
-    // A UPN Wine cannot look up: only Windows can show that form.
     const std::pair<std::wstring, Verdict> cases[] = {{std::wstring(sid.begin(), sid.end()), Verdict::kAllowed},
                                                       {name, Verdict::kAllowed},
                                                       {wcschr(name, L'\\') + 1, Verdict::kAllowed},
