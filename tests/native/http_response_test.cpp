@@ -130,15 +130,15 @@ TEST(FormatHttpRequest, FillsTheTemplateAndRefusesWhatDoesNotFit) {
     EXPECT_FALSE(FormatHttpRequest("/soft/Chronvik/", "Chronvik.exe", (host + "h").c_str(), small, sizeof small));
 }
 
-TEST(VersionPage, OffersOnlyADifferentBuildBehindTheMarker) {
+TEST(VersionPage, OffersOnlyANewerBuildBehindTheMarker) {
     EXPECT_EQ(Classify("zq31", 4), kVersionCurrent);
-    EXPECT_EQ(Classify("zq32", 4), kVersionDifferent);
-    EXPECT_EQ(Classify("zq30", 4), kVersionDifferent); // a lower number is offered too
+    EXPECT_EQ(Classify("zq32", 4), kVersionNewer);
+    EXPECT_EQ(Classify("zq30", 4), kVersionCurrent); // a lower build is never offered
     EXPECT_EQ(Classify("zq31 and more", 13), kVersionCurrent);
     EXPECT_EQ(Classify("ZQ31", 4), kVersionUnknown);
     EXPECT_EQ(Classify("Zq31", 4), kVersionUnknown);
     EXPECT_EQ(Classify("zqab", 4), kVersionUnknown);
-    EXPECT_EQ(Classify("zq3", 3), kVersionDifferent); // build 3
+    EXPECT_EQ(Classify("zq3", 3), kVersionCurrent); // build 3
     EXPECT_EQ(Classify("zq", 2), kVersionUnknown);
     EXPECT_EQ(Classify("", 0), kVersionUnknown);
 }
