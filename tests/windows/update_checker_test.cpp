@@ -47,7 +47,7 @@ protected:
         OfferVersionPage("zq32");
         server_.SetDownload(download);
         checker_.ProbeVersion();
-        EXPECT_EQ(checker_.CompareVersion(CURRENT_VERSION), kVersionDifferent);
+        EXPECT_EQ(checker_.CompareVersion(CURRENT_VERSION), kVersionNewer);
         download_.Close();
         return checker_.DownloadUpdate(download_);
     }
@@ -100,6 +100,20 @@ TEST_F(UpdateCheckerTest, NoServerMeansNoInformation) {
     checker_.ProbeVersion();
     EXPECT_EQ(checker_.CompareVersion(CURRENT_VERSION), kVersionUnknown);
     EXPECT_EQ(checker_.DownloadUpdate(download_), 0);
+}
+
+TEST_F(UpdateCheckerTest, TheNextAddressIsAskedWhenOneRefuses) {
+    // two.tempvaro.test has both addresses in the test hosts file: whatever the resolver's order, one pass starts at
+    // the address that refuses.
+    for (const char *address : {"127.0.0.2", "127.0.0.16"}) {
+        server_.Stop();
+        ASSERT_TRUE(server_.Start(address));
+        OfferVersionPage("zq31");
+        UpdateChecker checker;
+        checker.SetSource("two.tempvaro.test", "/soft/Chronvik/", "Chronvik.asp?id=711", "Chronvik.exe");
+        checker.ProbeVersion();
+        EXPECT_EQ(checker.CompareVersion(CURRENT_VERSION), kVersionCurrent) << address;
+    }
 }
 
 TEST_F(UpdateCheckerTest, DownloadsExactlyTheAnnouncedBytes) {
