@@ -1,7 +1,8 @@
 """End-to-end tests of the update flow against a fake vendor web server that misbehaves: Tempvaro.exe under Wine,
-signed by a test publisher made for the run. A build is offered only when it is whole and signed by the same
-publisher (the same name and the same key), and from the check to the launch nobody can change it. Yes and No on a
-good release are tested against nginx in test_release_site."""
+signed by a test publisher made for the run. A build is offered only when it is newer, whole, signed by the same
+publisher (the same name and the same key) and by its version record the build announced of Tempvaro.exe, and from
+the check to the launch nobody can change it. Yes and No on a good release are tested against nginx in
+test_release_site."""
 
 import os
 import pathlib
@@ -39,6 +40,15 @@ def retarget_record(source, target):
     return target
 
 
+def rename_record(source, target):
+    """A copy of a build whose version record names it uninst.exe, as the vendor's uninstaller's does."""
+    data = pathlib.Path(source).read_bytes()
+    name, other = "Tempvaro.exe\0".encode("utf-16-le"), "uninst.exe\0\0\0".encode("utf-16-le")
+    assert data.count(name) == 1
+    pathlib.Path(target).write_bytes(data.replace(name, other))
+    return target
+
+
 def windows_path(path):
     return "Z:" + str(path).replace("/", "\\")
 
@@ -65,6 +75,8 @@ class Builds:
         self.same_name_other_key = sign(RECORD_RUN, self.directory / "impostor.exe", impostor)
         self.tampered = tamper(self.good, self.directory / "tampered.exe")
         self.swapped = retarget_record(self.good, self.directory / "swapped.exe")
+        self.uninstaller = sign(rename_record(RECORD_RUN, self.directory / "renamed.exe"), self.directory / "uninst.exe",
+                                ours)
         self.unsigned = RECORD_RUN
 
     def remove(self):
@@ -126,20 +138,29 @@ class UpdateTest(unittest.TestCase):
         self.assertEqual(self.runs(), [])
         self.assertTrue(program.running())
 
-    def test_current_build_is_neither_downloaded_nor_offered(self):
-        self.serve("zq31", keys.good)
-        program = self.launch()
-        harness.wait_until(lambda: VERSION_PATH in self.server.paths_requested(), OFFER_TIMEOUT, "the probe")
-        time.sleep(3)
-        self.assertEqual(self.server.paths_requested(), [VERSION_PATH])
-        self.assertEqual(self.offer_windows(), [])
-        self.assertFalse((program.workdir / "Chronvik.exe").exists())
-
-    def test_builds_from_anyone_else_are_refused(self):
-        for name in ("unsigned", "tampered", "other_publisher", "same_name_other_key"):
-            with self.subTest(build=name):
+    def test_current_and_older_builds_are_neither_downloaded_nor_offered(self):
+        for page in ("zq31", "zq30"):
+            with self.subTest(page=page):
                 self.server.requests.clear()
-                self.serve("zq32", getattr(keys, name))
+                self.serve(page, keys.good)
+                program = self.launch()
+                try:
+                    harness.wait_until(lambda: VERSION_PATH in self.server.paths_requested(), OFFER_TIMEOUT,
+                                       "the probe")
+                    time.sleep(3)
+                    self.assertEqual(self.server.paths_requested(), [VERSION_PATH])
+                    self.assertEqual(self.offer_windows(), [])
+                    self.assertFalse((program.workdir / "Chronvik.exe").exists())
+                finally:
+                    program.stop()
+
+    def test_builds_from_anyone_else_and_other_files_of_ours_are_refused(self):
+        # The last two are signed by us but are not the build announced: the uninstaller, and build 32 announced as 33.
+        names = ("unsigned", "tampered", "other_publisher", "same_name_other_key", "uninstaller")
+        for page, name in [("zq32", name) for name in names] + [("zq33", "good")]:
+            with self.subTest(build=name, page=page):
+                self.server.requests.clear()
+                self.serve(page, getattr(keys, name))
                 program = self.launch()
                 try:
                     self.assert_never_offered(program)
