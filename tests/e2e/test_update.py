@@ -75,8 +75,8 @@ class Builds:
         self.same_name_other_key = sign(RECORD_RUN, self.directory / "impostor.exe", impostor)
         self.tampered = tamper(self.good, self.directory / "tampered.exe")
         self.swapped = retarget_record(self.good, self.directory / "swapped.exe")
-        self.uninstaller = sign(rename_record(RECORD_RUN, self.directory / "renamed.exe"), self.directory / "uninst.exe",
-                                ours)
+        renamed = rename_record(RECORD_RUN, self.directory / "renamed.exe")
+        self.uninstaller = sign(renamed, self.directory / "uninst.exe", ours)
         self.unsigned = RECORD_RUN
 
     def remove(self):
