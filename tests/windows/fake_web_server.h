@@ -18,8 +18,8 @@ std::string HttpResponse(const char *status, const std::string &headers, const s
 class FakeWebServer : public LoopbackServer {
 public:
     ~FakeWebServer() override { Stop(); }
-    // By default on the vendor host's address inside the test namespace.
-    bool Start(const char *address = "127.0.0.20") { return Listen(address, 80); }
+    // The vendor host's address inside the test namespace.
+    bool Start() { return Listen("127.0.0.20", 80); }
     void SetVersionPage(const WebResponse &response) { versionPage_ = response; }
     void SetDownload(const WebResponse &response) { download_ = response; }
     // The requests received so far, each recorded before it is answered.
