@@ -651,10 +651,26 @@ FunctionEnd
 ; Run in place, as the registered quiet uninstall runs it (_?= names the folder), the uninstaller is the process its
 ; caller waits for, and it moves its running image out of the folder, which it could not otherwise empty. A deletion
 ; at the next start is only for a folder above which only administrators may change anything.
+!define FILE_TYPE_DISK 1
+; More than the uninstaller opens.
+!define HANDLE_LIMIT 4096
 Function un.onInit
     SetShellVarContext all
     ${If} $EXEDIR == $INSTDIR
         InitPluginsDir
+        ; NSIS holds its own file open without delete sharing, and reads nothing more from it once the plug-in that
+        ; this call brings out is out: that handle, the one on a disk file of this path, is closed.
+        StrCpy $1 4
+        ${Do}
+            System::Call 'kernel32::GetFileType(p r1) i .r0'
+            ${If} $0 = ${FILE_TYPE_DISK}
+                System::Call 'kernel32::GetFinalPathNameByHandleW(p r1, w .r2, i ${NSIS_MAX_STRLEN}, i 0)'
+                ${If} $2 == "\\?\$EXEPATH"
+                    System::Call 'kernel32::CloseHandle(p r1)'
+                ${EndIf}
+            ${EndIf}
+            IntOp $1 $1 + 4
+        ${LoopUntil} $1 > ${HANDLE_LIMIT}
         System::Call 'kernel32::MoveFileExW(w "$EXEPATH", w "$PLUGINSDIR\${UNINSTALLER}", i 0) i .r0'
         ${IfThen} $0 <> 0 ${|} StrCpy $MovedUninstaller "$PLUGINSDIR\${UNINSTALLER}" ${|}
     ${EndIf}
