@@ -131,15 +131,41 @@ Function SplitWebPrefix
     ${EndIf}
 FunctionEnd
 
+; $1 is the value of the switch /SERVER$R2= in $R1, up to the next space or quote, and $0 is 1; or $0 is 0 when the
+; switch is not there. Read here, as GetOptions would end a value at its first slash.
+Function ServerSwitch
+    StrCpy $0 0
+    StrCpy $1 ""
+    StrCpy $2 "/SERVER$R2="
+    StrLen $3 $2
+    StrLen $4 $R1
+    ${ForEach} $5 0 $4 + 1
+        StrCpy $6 $R1 $3 $5
+        ${If} $6 == $2
+            StrCpy $0 1
+            IntOp $5 $5 + $3
+            ${Do}
+                StrCpy $6 $R1 1 $5
+                ${If} $6 == " "
+                ${OrIf} $6 == '"'
+                ${OrIf} $6 == ""
+                    Return
+                ${EndIf}
+                StrCpy $1 "$1$6"
+                IntOp $5 $5 + 1
+            ${Loop}
+        ${EndIf}
+    ${Next}
+FunctionEnd
+
 ; A silent setup may name the time servers with /SERVER1= to /SERVER3=; the interactive one ignores them. A name that
 ; is not a host name, or "http://" and one, stops the setup before anything is installed; an empty one is the slot's
 ; built-in name.
 Function CheckServerSwitches
     ${GetParameters} $R1
     ${ForEach} $R2 1 ${TIME_SERVER_COUNT} + 1
-        ClearErrors
-        ${GetOptions} $R1 "/SERVER$R2=" $1
-        ${IfNot} ${Errors}
+        Call ServerSwitch
+        ${If} $0 = 1
         ${AndIf} $1 != ""
             Call SplitWebPrefix
             Call IsHostName
@@ -155,9 +181,8 @@ FunctionEnd
 Function WriteServerSwitches
     ${GetParameters} $R1
     ${ForEach} $R2 1 ${TIME_SERVER_COUNT} + 1
-        ClearErrors
-        ${GetOptions} $R1 "/SERVER$R2=" $1
-        ${If} ${Errors}
+        Call ServerSwitch
+        ${If} $0 = 0
             ${Continue}
         ${ElseIf} $1 == ""
             DeleteINIStr "$INSTDIR\NetTimeConfig.ini" "Config" "TimeServer$R2"
