@@ -253,28 +253,23 @@ class InstallerTest(unittest.TestCase):
         subprocess.run([os.environ["WINESERVER"], "-w"], timeout=60)
         self.assertEqual([path.name for path in installed.iterdir()], ["README.txt"])
 
-    def test_folders_in_program_files_are_checked_a_failed_setup_puts_back_and_the_quiet_uninstall_waits(self):
+    def test_a_failed_setup_puts_back_the_quiet_uninstall_waits_and_folders_in_program_files_are_checked(self):
         prefix = pathlib.Path(self.enterContext(tempfile.TemporaryDirectory(prefix="tempvaro-prefix-")))
         self.enterContext(mock.patch.dict(os.environ, WINEPREFIX=str(prefix), TEMPVARO_WINEPREFIX=str(prefix)))
         self.addCleanup(subprocess.run, [os.environ["WINESERVER"], "-k"])
         subprocess.run([harness.ROOT / "tests/wine/prepare_prefix.sh"], check=True)
         programs = prefix / "drive_c" / ("Program Files (x86)" if X86 else "Program Files")
+        folder = programs / "Tempvaro"
         uninstall = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tempvaro"
         view = "/reg:32" if X86 else "/reg:64"
-        listing = wine("cmd", "/c", "dir", "/x", "C:\\")[1]
-        short = re.search(r"<DIR>\s+(\S+)\s+" + re.escape(programs.name) + r"\s*$", listing, re.M)[1]
-        # A folder in Program Files that Wine shows others may change is refused, one the setup makes is its own.
-        (programs / "Vendor").mkdir()
-        self.assertEqual(wine(release.setup, "/S", rf"/D=C:\{short}\Vendor\Tempvaro")[0], 2)
-        self.assertEqual(list((programs / "Vendor").iterdir()), [])
-        self.assertEqual(wine(release.setup, "/S", rf"/D=C:\{short}\New\Tempvaro")[0], 0)
-        folder = programs / "New" / "Tempvaro"
+        self.assertEqual(wine(release.setup, "/S")[0], 0)
 
-        # A full disk: the program cannot be written, and the earlier install stays as it was.
+        # No file can be made in the folder beyond the one spare: the program is written, the guide and the uninstaller
+        # are not, and the earlier install is put back as it was.
         earlier = {path.name: path.read_bytes() for path in folder.iterdir()} | {"uninst.exe": b"earlier"}
-        disk = len(b"".join(earlier.values())) // 4096 + len(earlier) + 4
-        subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={disk * 4}k", "tempvaro", str(folder)], check=True)
-        self.addCleanup(subprocess.run, ["umount", "-q", str(folder)])
+        subprocess.run(["mount", "-t", "tmpfs", "-o", f"nr_inodes={len(earlier) + 2}", "tempvaro", str(folder)],
+                       check=True)
+        self.addCleanup(subprocess.run, ["umount", "-q", str(folder)], stderr=subprocess.DEVNULL)
         for name, content in earlier.items():
             (folder / name).write_bytes(content)
         self.assertEqual(wine("reg", "add", uninstall, "/v", "DisplayVersion", "/d", "3.0", "/f", view)[0], 0)
@@ -290,7 +285,15 @@ class InstallerTest(unittest.TestCase):
         self.assertFalse(folder.exists())
         self.assertEqual(wine(release.setup, "/S")[0], 0)
         subprocess.run([os.environ["WINESERVER"], "-w"], timeout=60)
-        self.assertEqual(sorted(path.name for path in (programs / "Tempvaro").iterdir()),
+        self.assertEqual(sorted(path.name for path in folder.iterdir()),
                          ["Tempvaro 使用说明.txt", "Tempvaro.exe", "uninst.exe"])
         self.assertIn(r"Tempvaro\uninst.exe", wine("reg", "query", uninstall, view)[1])
+
+        # A folder in Program Files that Wine shows others may change is refused, one the setup makes is its own.
+        listing = wine("cmd", "/c", "dir", "/x", "C:\\")[1]
+        short = re.search(r"<DIR>\s+(\S+)\s+" + re.escape(programs.name) + r"\s*$", listing, re.M)[1]
+        (programs / "Vendor").mkdir()
+        self.assertEqual(wine(release.setup, "/S", rf"/D=C:\{short}\Vendor\Tempvaro")[0], 2)
+        self.assertEqual(list((programs / "Vendor").iterdir()), [])
+        self.assertEqual(wine(release.setup, "/S", rf"/D=C:\{short}\New\Tempvaro")[0], 0)
         self.assertEqual(wine(release.setup, "/S", "/ALLOWWRITABLEPARENTS", rf"/D=C:\{short}\Vendor\Tempvaro")[0], 0)
