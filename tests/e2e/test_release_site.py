@@ -269,7 +269,7 @@ class InstallerTest(unittest.TestCase):
         earlier = {path.name: path.read_bytes() for path in folder.iterdir()} | {"uninst.exe": b"earlier"}
         subprocess.run(["mount", "-t", "tmpfs", "-o", f"nr_inodes={len(earlier) + 2}", "tempvaro", str(folder)],
                        check=True)
-        self.addCleanup(subprocess.run, ["umount", "-q", str(folder)], stderr=subprocess.DEVNULL)
+        self.addCleanup(subprocess.run, ["umount", "-q", "-l", str(folder)], stderr=subprocess.DEVNULL)
         for name, content in earlier.items():
             (folder / name).write_bytes(content)
         self.assertEqual(wine("reg", "add", uninstall, "/v", "DisplayVersion", "/d", "3.0", "/f", view)[0], 0)
@@ -297,3 +297,9 @@ class InstallerTest(unittest.TestCase):
         self.assertEqual(list((programs / "Vendor").iterdir()), [])
         self.assertEqual(wine(release.setup, "/S", rf"/D=C:\{short}\New\Tempvaro")[0], 0)
         self.assertEqual(wine(release.setup, "/S", "/ALLOWWRITABLEPARENTS", rf"/D=C:\{short}\Vendor\Tempvaro")[0], 0)
+        # A link where a folder above was is refused when the folder is locked, and what the setup made is gone; a Unix
+        # link stands in for a junction, which Wine does not have.
+        (prefix / "drive_c/Elsewhere").mkdir()
+        (programs / "Link").symlink_to("../Elsewhere")
+        self.assertEqual(wine(release.setup, "/S", "/ALLOWWRITABLEPARENTS", rf"/D=C:\{short}\Link\Tempvaro")[0], 2)
+        self.assertEqual(list((prefix / "drive_c/Elsewhere").iterdir()), [])
