@@ -571,7 +571,8 @@ Function ProtectInstallFolder
             ; Not keeping explicit entries: everything inside gets the folder's inherited permissions alone.
             ${If} $0 = 0
                 System::Call 'advapi32::TreeResetNamedSecurityInfoW(w "$INSTDIR", i ${SE_FILE_OBJECT}, \
-                    i ${OWNER_AND_PROTECTED_DACL}, p r5, p 0, p r6, p 0, i 0, p 0, i ${PROGRESS_INVOKE_NEVER}, p 0) i .r0'
+                    i ${OWNER_AND_PROTECTED_DACL}, p r5, p 0, p r6, p 0, i 0, p 0, i ${PROGRESS_INVOKE_NEVER}, \
+                    p 0) i .r0'
             ${EndIf}
         ${EndIf}
     ${EndIf}
