@@ -16,15 +16,14 @@ void StandardOutput::Open() {
     DWORD mode;
     if (type == FILE_TYPE_DISK || type == FILE_TYPE_PIPE) {
         target_ = output;
+    } else if (type == FILE_TYPE_CHAR && !GetConsoleMode(output, &mode)) {
+        // A character device that is no console: NUL, or a serial port. `>nul` asks for silence, not the console.
     } else if (AttachConsole(ATTACH_PARENT_PROCESS)) {
         // A windowed program gets no handles of the console it attaches to: it opens the console's output itself.
         parentConsole_.Reset(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                          nullptr, OPEN_EXISTING, 0, nullptr));
         if (parentConsole_.IsOpen())
             target_ = parentConsole_.Get();
-    } else if (type == FILE_TYPE_CHAR) {
-        // A character device that is no console of ours, such as NUL.
-        target_ = output;
     }
     console_ = target_ != nullptr && GetConsoleMode(target_, &mode);
 }
