@@ -13,7 +13,9 @@ bool WakeRule::IsNewWake(WakeSignal signal, uint32_t nowMs) {
         wake = displayOffSinceMs_ != 0 && nowMs - displayOffSinceMs_ > kLongDisplayOffMs;
         displayOffSinceMs_ = 0;
     }
-    if (!wake || (lastWakeMs_ != 0 && nowMs - lastWakeMs_ < kSameWakeMs))
+    // Windows' own word is a wake each time (a copy of it comes while that wake's set still waits, which makes no
+    // second); a wake inferred within a minute of another is that one.
+    if (!wake || (signal != kSignalResume && lastWakeMs_ != 0 && nowMs - lastWakeMs_ < kSameWakeMs))
         return false;
     lastWakeMs_ = nowMs;
     return true;

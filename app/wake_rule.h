@@ -9,13 +9,13 @@ enum WakeSignal { kSignalResume, kSignalDisplayOff, kSignalDisplayOn, kSignalClo
 const uint32_t kUnseenTickMs = 60000;
 // A display that comes on after this long off may have slept with the machine (Modern Standby sends no resume).
 const uint32_t kLongDisplayOffMs = 15 * 60000;
-// Signals within this of the last wake are of that wake.
+// A wake inferred (from the ticks or the display) within this of the last wake is that wake.
 const uint32_t kSameWakeMs = 60000;
 
 class WakeRule {
 public:
-    // `nowMs`: the tick count, which counts sleep and wraps every 49.7 days (only differences are read). True when
-    // the signal shows a wake that no earlier signal showed.
+    // `nowMs`: the tick count, which counts sleep and wraps every 49.7 days (only differences are read). True for
+    // each resume Windows reports, and for a wake the ticks or the display show that no earlier signal showed.
     bool IsNewWake(WakeSignal signal, uint32_t nowMs);
 
 private:
