@@ -34,7 +34,7 @@ void WatchForWakes(HWND window) {
 
 // Every signal goes through one rule, so that the several signals of one wake give one set.
 void OnWakeSignal(WakeSignal signal) {
-    if (g_wakes.IsNewWake(signal, GetTickCount()))
+    if (g_wakes.IsNewWake(signal, static_cast<uint32_t>(GetTickCount64())))
         ResyncAfterResume();
 }
 
