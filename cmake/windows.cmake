@@ -52,7 +52,7 @@ add_library(tempvaro_core STATIC
 tempvaro_options(tempvaro_core)
 target_compile_options(tempvaro_core PRIVATE ${PRODUCT_FLAGS})
 # taskschd is MinGW's static library of the Task Scheduler's interface ids, not an import library.
-target_link_libraries(tempvaro_core PUBLIC ws2_32 advapi32 shell32 ole32 oleaut32 taskschd ntdll)
+target_link_libraries(tempvaro_core PUBLIC ws2_32 advapi32 shell32 ole32 oleaut32 taskschd)
 
 add_executable(Tempvaro WIN32 app/main.cpp app/main_dialog.cpp app/about/about_dialog.cpp
     app/time_servers_dialog.cpp res/tempvaro.rc)

@@ -5,18 +5,22 @@
 #include <winternl.h>
 
 #include "platform/interface_text.h"
+#include "platform/system_library.h"
 
 namespace {
 
 // Room for one written piece in UTF-8: at most three bytes for each character of an interface text.
 const int kUtf8Size = kInterfaceTextSize * 3;
 
+typedef NTSTATUS(NTAPI *QueryVolumeFunction)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FS_INFORMATION_CLASS);
+
 // NUL or a serial port: asked of the device, since an inherited console handle fails GetConsoleMode too until the
 // program attaches. Windows 7's console handles are no kernel handles: the question fails, and they count as console.
 bool IsCharacterDeviceButNoConsole(HANDLE output) {
+    const QueryVolumeFunction query = SystemFunction<QueryVolumeFunction>(L"ntdll.dll", "NtQueryVolumeInformationFile");
     IO_STATUS_BLOCK status;
     FILE_FS_DEVICE_INFORMATION device;
-    return NtQueryVolumeInformationFile(output, &status, &device, sizeof device, FileFsDeviceInformation) >= 0 &&
+    return query && query(output, &status, &device, sizeof device, FileFsDeviceInformation) >= 0 &&
            device.DeviceType != FILE_DEVICE_CONSOLE;
 }
 
