@@ -26,8 +26,8 @@ DWORD WINAPI AutoSyncTask(LPVOID parameter);
 bool StartAutoSync(const AutoSyncDelays *delays = nullptr);
 
 // While the automatic set is saved as on, the running program sets the clock again, as it does after it starts,
-// every `hours` hours and after each wake; 0 hours turns both off. The same choice again keeps the
-// running countdown. The window's thread only.
+// every `hours` hours and after each wake; 0 hours turns both off. The same choice again keeps the running countdown.
+// The window's thread only.
 void ScheduleResync(bool autoSetTime, int hours);
 // The same with the period in milliseconds (0 for none), and the sets' delays (null for kAutoSyncDelays).
 void ScheduleResyncEvery(ULONGLONG periodMs, const AutoSyncDelays *delays = nullptr);

@@ -5,7 +5,7 @@
 
 enum WakeSignal { kSignalResume, kSignalDisplayOff, kSignalDisplayOn, kSignalClockTick };
 
-// More interrupt time than this between two clock ticks went by unseen: the machine slept, or froze the program.
+// More than this between two clock ticks went by unseen: the machine slept, or froze the program.
 const uint32_t kUnseenTickMs = 60000;
 // A display that comes on after this long off may have slept with the machine (Modern Standby sends no resume).
 const uint32_t kLongDisplayOffMs = 15 * 60000;
