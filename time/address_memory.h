@@ -1,0 +1,31 @@
+// What this process remembers of each time server's address: when it was last asked, and whether a kiss-o'-death
+// bars it. Shared by every worker thread.
+#pragma once
+
+#include <winsock2.h>
+
+#include "net/socket_support.h"
+
+// No address is asked twice within this, by either protocol: NIST's 4 s, with a clock tick to spare.
+const DWORD kAddressSpacingMs = 4050;
+// An address that answered with a kiss-o'-death RATE is not asked again for this long, the automatic set's retry.
+const DWORD kRateBackoffMs = 300000;
+// Room for every address of the three servers.
+const int kRememberedAddresses = kMaxHostAddresses * 3;
+
+// The memory's clock in milliseconds, read only in differences, which its wrap cannot bend: GetTickCount, unless a
+// test puts its own.
+extern DWORD(WINAPI *g_addressClock)();
+
+// Notes a request going to the address now (`kiss` 0), or a kiss-o'-death from it (an SntpVerdict): kSntpRate bars
+// it for kRateBackoffMs, kSntpDenied for good.
+void RememberAddress(const SocketAddress &address, int kiss);
+inline void RememberQuery(const SocketAddress &address) {
+    RememberAddress(address, 0);
+}
+bool AddressBarred(const SocketAddress &address);
+// Readies the servers' addresses (of at most three servers) for one operation: drops those a kiss-o'-death bars and
+// those already listed before them, so that names resolving to one address are one server. Returns how long to wait
+// until none of the rest has been asked within kAddressSpacingMs. An address is its family and bytes, whatever its
+// port.
+DWORD PrepareAddresses(HostAddresses *servers, int count);
