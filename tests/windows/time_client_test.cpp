@@ -8,6 +8,7 @@
 #include "fake_time_server.h"
 #include "time/time_client.h"
 #include "net/udp_exchange.h"
+#include "time/address_memory.h"
 #include "time/time_fetch.h"
 
 namespace {
@@ -53,6 +54,20 @@ int Fetch(const Servers &servers, TimeAnswer *answer, ULONGLONG *elapsed) {
     *elapsed = GetTickCount64() - start;
     return result;
 }
+
+// The address memory's clock, which a case moves by hand from the far-apart clock's reading, so that what the case
+// leaves is long past when that clock is read next; the far-apart one again when the case ends.
+DWORD g_now;
+DWORD WINAPI HandClock() {
+    return g_now;
+}
+struct HandClockCase {
+    HandClockCase() {
+        g_now = FarApartClock();
+        g_addressClock = HandClock;
+    }
+    ~HandClockCase() { g_addressClock = FarApartClock; }
+};
 
 SYSTEMTIME Utc(uint32_t hostOrderValue) {
     SYSTEMTIME utc = {};
@@ -229,8 +244,9 @@ TEST(FetchClockOffset, TakesAPort37AnswerOnlyWhenSntpHasNoneAfterASecond) {
     TimeAnswer answer;
     ULONGLONG elapsed;
     ASSERT_EQ(Fetch(servers, &answer, &elapsed), 1);
-    EXPECT_EQ(answer.protocol, kProtocolSntp) << "a port-37 answer within the second waits for SNTP";
+    EXPECT_EQ(answer.protocol, kProtocolSntp);
     EXPECT_NEAR(static_cast<double>(answer.offset.milliseconds), 7000, 20);
+    EXPECT_EQ(port37.Connections(), 0) << "port 37 waits a second for SNTP before it asks";
 
     sntp.Stop();
     ASSERT_TRUE(sntp.Start(1231, SntpBehaviour::Silent));
@@ -238,4 +254,69 @@ TEST(FetchClockOffset, TakesAPort37AnswerOnlyWhenSntpHasNoneAfterASecond) {
     EXPECT_EQ(answer.protocol, kProtocolTime);
     EXPECT_GE(elapsed, kSntpFirstMs - 20);
     EXPECT_NEAR(static_cast<double>(answer.offset.milliseconds), 7000, 520);
+}
+
+TEST(AddressMemory, AsksNamesOfOneAddressAsOneServerAndWaitsOutTheSpacing) {
+    const HandClockCase hand;
+    g_now = 0xFFFFF000u; // the tick count wraps meanwhile
+    Servers servers{"127.0.0.21 127.0.0.22 127.0.0.21", "127.0.0.22", "127.0.0.23 127.0.0.21"};
+    RememberQuery(servers.hosts[0].address[1]);
+    g_now += 5000;
+    RememberQuery(servers.hosts[2].address[0]);
+    g_now += 1000;
+    EXPECT_EQ(PrepareAddresses(servers.hosts, 3), kAddressSpacingMs - 1000) << "the latest query counts";
+    EXPECT_EQ(servers.hosts[0].count, 2);
+    EXPECT_EQ(servers.hosts[1].count, 0);
+    ASSERT_EQ(servers.hosts[2].count, 1);
+    EXPECT_EQ(servers.hosts[2].address[0].v4.sin_addr.s_addr, inet_addr("127.0.0.23"));
+    g_now += kAddressSpacingMs - 1000;
+    EXPECT_EQ(PrepareAddresses(servers.hosts, 3), 0u);
+
+    // Every address of three servers is remembered.
+    Servers many{"127.1.0.1 127.1.0.2 127.1.0.3 127.1.0.4 127.1.0.5 127.1.0.6",
+                 "127.1.0.7 127.1.0.8 127.1.0.9 127.1.0.10 127.1.0.11 127.1.0.12",
+                 "127.1.0.13 127.1.0.14 127.1.0.15 127.1.0.16 127.1.0.17 127.1.0.18"};
+    for (const HostAddresses &host : many.hosts)
+        for (int i = 0; i < host.count; ++i)
+            RememberQuery(host.address[i]);
+    for (const HostAddresses &host : many.hosts)
+        for (int i = 0; i < host.count; ++i) {
+            HostAddresses one = {1, {host.address[i]}};
+            EXPECT_EQ(PrepareAddresses(&one, 1), kAddressSpacingMs) << i;
+        }
+}
+
+TEST(AddressMemory, ARateKissBarsTheAddressOnBothProtocolsForTheBackOff) {
+    const HandClockCase hand;
+    FakeSntpServer sntp;
+    FakeTimeServer port37;
+    ASSERT_TRUE(sntp.Start(1241, SntpBehaviour::Rate));
+    ASSERT_TRUE(port37.Start("127.0.0.1", ServerBehaviour::Answer, 1241));
+    port37.SetOffset(0);
+    TimeAnswer answer;
+    for (DWORD later : {DWORD{0}, kRateBackoffMs - 1}) {
+        g_now += later;
+        Servers servers{"127.0.0.1:1241"};
+        EXPECT_EQ(PrepareAddresses(servers.hosts, 3), 0u);
+        EXPECT_EQ(FetchClockOffset(servers.hosts, 3, true, MeasureClock(), &answer), 0) << later;
+        EXPECT_EQ(sntp.Requests(), 1);
+        EXPECT_EQ(port37.Connections(), 0);
+    }
+    g_now += 1;
+    Servers servers{"127.0.0.1:1241"};
+    PrepareAddresses(servers.hosts, 3);
+    EXPECT_EQ(FetchClockOffset(servers.hosts, 3, false, MeasureClock(), &answer), 1) << "asked again after it";
+}
+
+TEST(CheckClock, WaitsOutTheSpacingBeforeItsMeasurementStarts) {
+    const HandClockCase hand;
+    FakeTimeServer first;
+    ASSERT_TRUE(first.Start(kServer1, ServerBehaviour::Answer));
+    first.SetOffset(0);
+    char text[256] = {};
+    ASSERT_EQ(g_timeClient.CheckClock(text, sizeof text), 1);
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(g_timeClient.CheckClock(text, sizeof text), 1);
+    EXPECT_GE(MillisecondsSince(start), kAddressSpacingMs - 20);
+    EXPECT_EQ(first.Connections(), 2);
 }
