@@ -51,7 +51,8 @@ public:
         for (Remembered &slot : g_remembered) {
             if (slot.key == key)
                 return &slot;
-            if (slot.key == 0 || (!Barred(&slot, now) && now - slot.askedAt >= kAddressSpacingMs))
+            // Empty slots first: a stale one still tells how long ago its address was asked.
+            if (slot.key == 0 || (spare == nullptr && !Barred(&slot, now) && now - slot.askedAt >= kAddressSpacingMs))
                 spare = &slot;
         }
         if (claim && spare != nullptr)
