@@ -65,22 +65,23 @@ public:
 
 } // namespace
 
-void RememberAddress(const SocketAddress &address, int kiss) {
+int RememberAddress(const SocketAddress &address, int kiss) {
     const Locked locked;
     Remembered *slot = locked.Find(Fingerprint(address), true);
+    // With no room, an address is asked as if new.
     if (slot == nullptr)
-        return;
-    if (kiss == 0) {
-        slot->askedAt = locked.now;
-    } else if (slot->kiss != kSntpDenied) {
-        slot->kiss = kiss;
-        slot->kissedAt = locked.now;
+        return 1;
+    if (kiss != 0) {
+        if (slot->kiss != kSntpDenied) {
+            slot->kiss = kiss;
+            slot->kissedAt = locked.now;
+        }
+        return 0;
     }
-}
-
-bool AddressBarred(const SocketAddress &address) {
-    const Locked locked;
-    return Barred(locked.Find(Fingerprint(address), false), locked.now);
+    if (Barred(slot, locked.now))
+        return 0;
+    slot->askedAt = locked.now;
+    return 1;
 }
 
 DWORD PrepareAddresses(HostAddresses *servers, int count) {

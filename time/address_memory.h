@@ -17,13 +17,13 @@ const int kRememberedAddresses = kMaxHostAddresses * 3;
 // test puts its own.
 extern DWORD(WINAPI *g_addressClock)();
 
-// Notes a request going to the address now (`kiss` 0), or a kiss-o'-death from it (an SntpVerdict): kSntpRate bars
-// it for kRateBackoffMs, kSntpDenied for good.
-void RememberAddress(const SocketAddress &address, int kiss);
-inline void RememberQuery(const SocketAddress &address) {
-    RememberAddress(address, 0);
+// Notes a query about to go to the address and returns 1, or returns 0 when a kiss-o'-death bars the address
+// (`kiss` 0); or notes a kiss-o'-death from it (`kiss` an SntpVerdict): kSntpRate bars it for kRateBackoffMs,
+// kSntpDenied for good.
+int RememberAddress(const SocketAddress &address, int kiss);
+inline bool ClaimQuery(const SocketAddress &address) {
+    return RememberAddress(address, 0) != 0;
 }
-bool AddressBarred(const SocketAddress &address);
 // Readies the servers' addresses (of at most three servers) for one operation: drops those a kiss-o'-death bars and
 // those already listed before them, so that names resolving to one address are one server. Returns how long to wait
 // until none of the rest has been asked within kAddressSpacingMs. An address is its family and bytes, whatever its

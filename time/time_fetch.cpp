@@ -121,9 +121,8 @@ private:
             const int attempt = nextAddress_++;
             SocketAddress address = server.address[attempt];
             // Its SNTP may have answered with a kiss-o'-death since the operation began.
-            if (AddressBarred(address))
+            if (!ClaimQuery(address))
                 continue;
-            RememberQuery(address);
             SetPort(address, kTimeProtocolPort);
             startedAt_[attempt] = clock_.Counter();
             lastStartedAt_ = now;
@@ -189,7 +188,8 @@ struct SntpRound {
 };
 
 int FormatRequest(void *context, int peer, const SocketAddress &address, char *packet) {
-    RememberQuery(address);
+    if (!ClaimQuery(address))
+        return 0;
     SntpRound &round = *static_cast<SntpRound *>(context);
     round.sentAt[peer] = round.clock->Counter();
     // The low bits lie below the clock's resolution: the counter's make the time stamp harder to guess.

@@ -260,9 +260,9 @@ TEST(AddressMemory, AsksNamesOfOneAddressAsOneServerAndWaitsOutTheSpacing) {
     const HandClockCase hand;
     g_now = 0xFFFFF000u; // the tick count wraps meanwhile
     Servers servers{"127.0.0.21 127.0.0.22 127.0.0.21", "127.0.0.22", "127.0.0.23 127.0.0.21"};
-    RememberQuery(servers.hosts[0].address[1]);
+    ClaimQuery(servers.hosts[0].address[1]);
     g_now += 5000;
-    RememberQuery(servers.hosts[2].address[0]);
+    ClaimQuery(servers.hosts[2].address[0]);
     g_now += 1000;
     EXPECT_EQ(PrepareAddresses(servers.hosts, 3), kAddressSpacingMs - 1000) << "the latest query counts";
     EXPECT_EQ(servers.hosts[0].count, 2);
@@ -278,7 +278,7 @@ TEST(AddressMemory, AsksNamesOfOneAddressAsOneServerAndWaitsOutTheSpacing) {
                  "127.1.0.13 127.1.0.14 127.1.0.15 127.1.0.16 127.1.0.17 127.1.0.18"};
     for (const HostAddresses &host : many.hosts)
         for (int i = 0; i < host.count; ++i)
-            RememberQuery(host.address[i]);
+            ClaimQuery(host.address[i]);
     for (const HostAddresses &host : many.hosts)
         for (int i = 0; i < host.count; ++i) {
             HostAddresses one = {1, {host.address[i]}};
