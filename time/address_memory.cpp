@@ -97,9 +97,9 @@ DWORD PrepareAddresses(HostAddresses *servers, int count) {
             int earlier = 0;
             while (earlier < listedCount && listed[earlier] != key)
                 ++earlier;
-            const Remembered *slot = locked.Find(key, false);
-            if (earlier < listedCount || Barred(slot, locked.now))
+            if (earlier < listedCount)
                 continue;
+            const Remembered *slot = locked.Find(key, false);
             // Wraps past the spacing for an address asked longer ago.
             const DWORD left = slot != nullptr ? slot->askedAt + kAddressSpacingMs - locked.now : 0;
             if (left <= kAddressSpacingMs && left > wait)

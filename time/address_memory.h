@@ -24,8 +24,7 @@ int RememberAddress(const SocketAddress &address, int kiss);
 inline bool ClaimQuery(const SocketAddress &address) {
     return RememberAddress(address, 0) != 0;
 }
-// Readies the servers' addresses (of at most three servers) for one operation: drops those a kiss-o'-death bars and
-// those already listed before them, so that names resolving to one address are one server. Returns how long to wait
-// until none of the rest has been asked within kAddressSpacingMs. An address is its family and bytes, whatever its
-// port.
+// Readies the servers' addresses (of at most three servers) for one operation: drops those already listed before
+// them, so that names resolving to one address are one server. Returns how long to wait until none of the rest has
+// been asked within kAddressSpacingMs. An address is its family and bytes, whatever its port.
 DWORD PrepareAddresses(HostAddresses *servers, int count);

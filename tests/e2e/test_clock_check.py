@@ -125,8 +125,7 @@ class StartupCheckTest(TempvaroTestCase):
         self.assertEqual(panes[2], ACCURATE)
         # A second of the walk, a quarter of one for the other servers' SNTP answers, and polling.
         self.assertLess(reported - shown, 3.0, "the SNTP round waited for the port-37 walk")
-        # Server 1's SNTP is refused at once, so the walk may have reached its port 37 before chrony answered; then
-        # it was abandoned.
+        # Server 1's SNTP is refused at once: the walk may have reached its port 37 before chrony answered.
         self.assertIn(self.servers.connections(), ({1: 0, 2: 0, 3: 0}, {1: 1, 2: 0, 3: 0}))
 
     def test_answer_delivered_in_pieces_is_assembled(self):
@@ -186,18 +185,11 @@ class SntpTest(TempvaroTestCase):
         self.assertEqual(self.requests(), {1: 1, 2: 1, 3: 1})
         self.assertEqual(self.servers.connections(), {1: 0, 2: 0, 3: 0})
 
-    def test_three_slots_naming_one_address_are_asked_once_by_either_protocol(self):
+    def test_three_slots_naming_one_address_are_asked_once(self):
         workdir = self.settings_folder({2: "time.nist.gov", 3: "time.nist.gov"})
         self.sntp[1].answer(0)
-        program = self.launch(workdir=workdir)
-        self.assertEqual(self.wait_report(program)[2], ACCURATE)
+        self.assertEqual(self.wait_report(self.launch(workdir=workdir))[2], ACCURATE)
         self.assertEqual(self.requests(), {1: 1, 2: 0, 3: 0})
-        program.stop()
-        # SNTP not answering, port 37 closing at once: the walk does not go on to the same address.
-        self.sntp[1].stop()
-        self.servers[1].close_early()
-        self.assertEqual(self.wait_report(self.launch(workdir=workdir))[2], CONNECT_FAILED)
-        self.assertEqual(self.servers.connections(), {1: 1, 2: 0, 3: 0})
 
     def test_a_rate_kiss_is_obeyed_and_no_address_is_asked_twice_within_4_s(self):
         # The automatic set ticked, and a manual set clicked twice while the start-up check runs.

@@ -55,19 +55,12 @@ int Fetch(const Servers &servers, TimeAnswer *answer, ULONGLONG *elapsed) {
     return result;
 }
 
-// The address memory's clock, which a case moves by hand from the far-apart clock's reading, so that what the case
-// leaves is long past when that clock is read next; the far-apart one again when the case ends.
+// The address memory's clock, moved by hand from the far-apart clock's reading, so that what a case leaves is long
+// past when that clock is read next.
 DWORD g_now;
 DWORD WINAPI HandClock() {
     return g_now;
 }
-struct HandClockCase {
-    HandClockCase() {
-        g_now = FarApartClock();
-        g_addressClock = HandClock;
-    }
-    ~HandClockCase() { g_addressClock = FarApartClock; }
-};
 
 SYSTEMTIME Utc(uint32_t hostOrderValue) {
     SYSTEMTIME utc = {};
@@ -256,67 +249,45 @@ TEST(FetchClockOffset, TakesAPort37AnswerOnlyWhenSntpHasNoneAfterASecond) {
     EXPECT_NEAR(static_cast<double>(answer.offset.milliseconds), 7000, 520);
 }
 
-TEST(AddressMemory, AsksNamesOfOneAddressAsOneServerAndWaitsOutTheSpacing) {
-    const HandClockCase hand;
+TEST(AddressMemory, WaitsOutTheSpacingForEveryAddressOfThreeServersAndBacksOffARateKissOnBothProtocols) {
+    g_addressClock = HandClock;
     g_now = 0xFFFFF000u; // the tick count wraps meanwhile
-    Servers servers{"127.0.0.21 127.0.0.22 127.0.0.21", "127.0.0.22", "127.0.0.23 127.0.0.21"};
-    ClaimQuery(servers.hosts[0].address[1]);
+    Servers servers{"127.0.0.21 127.0.0.22"};
+    ClaimQuery(servers.hosts[0].address[0]);
     g_now += 5000;
-    ClaimQuery(servers.hosts[2].address[0]);
+    ClaimQuery(servers.hosts[0].address[1]);
     g_now += 1000;
-    EXPECT_EQ(PrepareAddresses(servers.hosts, 3), kAddressSpacingMs - 1000) << "the latest query counts";
-    EXPECT_EQ(servers.hosts[0].count, 2);
-    EXPECT_EQ(servers.hosts[1].count, 0);
-    ASSERT_EQ(servers.hosts[2].count, 1);
-    EXPECT_EQ(servers.hosts[2].address[0].v4.sin_addr.s_addr, inet_addr("127.0.0.23"));
-    g_now += kAddressSpacingMs - 1000;
-    EXPECT_EQ(PrepareAddresses(servers.hosts, 3), 0u);
+    EXPECT_EQ(PrepareAddresses(servers.hosts, 1), kAddressSpacingMs - 1000)
+        << "the latest query counts, an old one not";
+    g_now += kAddressSpacingMs;
+    SocketAddress many[3 * kMaxHostAddresses] = {};
+    for (int i = 0; i < 3 * kMaxHostAddresses; ++i) {
+        many[i].v4.sin_family = AF_INET;
+        many[i].v4.sin_addr.s_addr = htonl(0x7F010001 + i);
+        ClaimQuery(many[i]);
+    }
+    for (const SocketAddress &address : many) {
+        HostAddresses one = {1, {address}};
+        EXPECT_EQ(PrepareAddresses(&one, 1), kAddressSpacingMs);
+    }
 
-    // Every address of three servers is remembered.
-    Servers many{"127.1.0.1 127.1.0.2 127.1.0.3 127.1.0.4 127.1.0.5 127.1.0.6",
-                 "127.1.0.7 127.1.0.8 127.1.0.9 127.1.0.10 127.1.0.11 127.1.0.12",
-                 "127.1.0.13 127.1.0.14 127.1.0.15 127.1.0.16 127.1.0.17 127.1.0.18"};
-    for (const HostAddresses &host : many.hosts)
-        for (int i = 0; i < host.count; ++i)
-            ClaimQuery(host.address[i]);
-    for (const HostAddresses &host : many.hosts)
-        for (int i = 0; i < host.count; ++i) {
-            HostAddresses one = {1, {host.address[i]}};
-            EXPECT_EQ(PrepareAddresses(&one, 1), kAddressSpacingMs) << i;
-        }
-}
-
-TEST(AddressMemory, ARateKissBarsTheAddressOnBothProtocolsForTheBackOff) {
-    const HandClockCase hand;
+    // A RATE by SNTP: port 37 is not asked either, nor anything until the back-off has passed.
+    g_now = FarApartClock();
     FakeSntpServer sntp;
     FakeTimeServer port37;
     ASSERT_TRUE(sntp.Start(1241, SntpBehaviour::Rate));
     ASSERT_TRUE(port37.Start("127.0.0.1", ServerBehaviour::Answer, 1241));
     port37.SetOffset(0);
+    const Servers rate{"127.0.0.1:1241"};
     TimeAnswer answer;
-    for (DWORD later : {DWORD{0}, kRateBackoffMs - 1}) {
+    EXPECT_EQ(FetchClockOffset(rate.hosts, 3, true, MeasureClock(), &answer), 0);
+    for (DWORD later : {kRateBackoffMs - 1, DWORD{1}}) {
         g_now += later;
-        Servers servers{"127.0.0.1:1241"};
-        EXPECT_EQ(PrepareAddresses(servers.hosts, 3), 0u);
-        EXPECT_EQ(FetchClockOffset(servers.hosts, 3, true, MeasureClock(), &answer), 0) << later;
-        EXPECT_EQ(sntp.Requests(), 1);
-        EXPECT_EQ(port37.Connections(), 0);
+        Servers again = rate;
+        PrepareAddresses(again.hosts, 3);
+        EXPECT_EQ(FetchClockOffset(again.hosts, 3, false, MeasureClock(), &answer), later == 1 ? 1 : 0);
     }
-    g_now += 1;
-    Servers servers{"127.0.0.1:1241"};
-    PrepareAddresses(servers.hosts, 3);
-    EXPECT_EQ(FetchClockOffset(servers.hosts, 3, false, MeasureClock(), &answer), 1) << "asked again after it";
-}
-
-TEST(CheckClock, WaitsOutTheSpacingBeforeItsMeasurementStarts) {
-    const HandClockCase hand;
-    FakeTimeServer first;
-    ASSERT_TRUE(first.Start(kServer1, ServerBehaviour::Answer));
-    first.SetOffset(0);
-    char text[256] = {};
-    ASSERT_EQ(g_timeClient.CheckClock(text, sizeof text), 1);
-    const ULONGLONG start = GetTickCount64();
-    EXPECT_EQ(g_timeClient.CheckClock(text, sizeof text), 1);
-    EXPECT_GE(MillisecondsSince(start), kAddressSpacingMs - 20);
-    EXPECT_EQ(first.Connections(), 2);
+    EXPECT_EQ(sntp.Requests(), 1);
+    EXPECT_EQ(port37.Connections(), 1);
+    g_addressClock = FarApartClock;
 }
