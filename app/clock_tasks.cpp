@@ -16,6 +16,9 @@ const ULONGLONG kMillisecondsPerHour = 3600000;
 
 // 1 while an automatic set runs, from its start to its last text.
 volatile LONG g_autoSyncRunning;
+// 1 while a manual set, or an automatic set's attempt, asks the servers: one set at a time.
+volatile LONG g_setRunning;
+const DWORD kSetPollMs = 100;
 
 // The periodic set, on the window's thread only: its period (0 for none), when it is next due, and its delays.
 ULONGLONG g_resyncPeriodMs;
@@ -25,9 +28,23 @@ const AutoSyncDelays *g_resyncDelays;
 // Set when Windows resumes, for an automatic set waiting for its retry.
 const HANDLE g_resumed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
 
+bool ClaimSet() {
+    return InterlockedCompareExchange(&g_setRunning, 1, 0) == 0;
+}
+
+// Held by the caller's claim.
 int SetClock() {
     const TimeServerNames names = ConfiguredServers();
-    return g_timeClient.SetClockFromServer(&names);
+    const int result = g_timeClient.SetClockFromServer(&names);
+    InterlockedExchange(&g_setRunning, 0);
+    return result;
+}
+
+// The automatic set's attempt waits for a manual set to end rather than ask the servers beside it.
+int SetClockWhenFree() {
+    while (!ClaimSet())
+        Sleep(kSetPollMs);
+    return SetClock();
 }
 
 void ReportSetFailed(int result) {
@@ -63,6 +80,9 @@ DWORD WINAPI StartupCheckTask(LPVOID) {
 }
 
 DWORD WINAPI ManualSyncTask(LPVOID) {
+    // A click, or Enter held down, while a set runs does nothing.
+    if (!ClaimSet())
+        return 0;
     g_appShell.SetPaneText(kMessagePane, kTextSetting);
     const int result = SetClock();
     if (result == kSetDone)
@@ -74,14 +94,15 @@ DWORD WINAPI ManualSyncTask(LPVOID) {
 
 DWORD WINAPI AutoSyncTask(LPVOID parameter) {
     const AutoSyncDelays &delays = parameter ? *static_cast<const AutoSyncDelays *>(parameter) : kAutoSyncDelays;
+    // Only resumes from here on count; one during the first attempt still brings the retry forward.
+    ResetEvent(g_resumed);
     g_appShell.SetPaneText(kMessagePane, kTextSetting);
     Sleep(delays.firstMs);
-    int result = SetClock();
+    int result = SetClockWhenFree();
     if (result != kSetDone) {
-        ResetEvent(g_resumed);
         if (WaitForSingleObject(g_resumed, delays.retryMs) == WAIT_OBJECT_0)
             Sleep(delays.firstMs);
-        result = SetClock();
+        result = SetClockWhenFree();
     }
     if (result == kSetDone)
         ReportSetDone();

@@ -135,7 +135,8 @@ TEST_F(ClockTasksTest, AutoSyncReportsFailureOnlyAfterItsSingleRetry) {
 TEST_F(ClockTasksTest, AutoSyncSucceedsOnTheRetry) {
     static const AutoSyncDelays delays = {200, 1500};
     StartTask(AutoSyncTask, const_cast<AutoSyncDelays *>(&delays));
-    Watch(600);
+    // Port 37 is asked once SNTP has had its second.
+    Watch(kSntpFirstMs + 600);
     EXPECT_EQ(Pane(0), "更新本机时间...") << "the first attempt failed silently";
     FakeTimeServer third;
     ASSERT_TRUE(third.Start("127.0.0.13", ServerBehaviour::Answer));
@@ -146,6 +147,19 @@ TEST_F(ClockTasksTest, AutoSyncSucceedsOnTheRetry) {
     EXPECT_EQ(Pane(2), "时间准确");
     EXPECT_EQ(FindChange(0, "更新本机时间失败!"), nullptr);
     EXPECT_EQ(third.Connections(), 1);
+}
+
+TEST_F(ClockTasksTest, AResumeDuringTheFirstAttemptBringsTheRetryForward) {
+    static const AutoSyncDelays delays = {100, 60000};
+    FakeTimeServer third;
+    ASSERT_TRUE(third.Start("127.0.0.13", ServerBehaviour::Silent));
+    ScheduleResyncEvery(3600000, &delays);
+    ASSERT_TRUE(StartAutoSync(&delays));
+    Watch(800); // into the attempt, which the silent server holds to its bound
+    ResyncAfterResume();
+    Watch(2 * kSntpWaitMs + 6000, "更新本机时间失败!");
+    EXPECT_EQ(Pane(0), "更新本机时间失败!") << "the retry came a first delay after the attempt, not a minute later";
+    ScheduleResyncEvery(0);
 }
 
 TEST_F(ClockTasksTest, TheDailySetKeepsItsCountdownAndAResumeBringsTheRetryForward) {
@@ -174,7 +188,7 @@ TEST_F(ClockTasksTest, TheDailySetKeepsItsCountdownAndAResumeBringsTheRetryForwa
     ScheduleResyncEvery(100, &delays);
     Watch(200);
     ResyncIfDue();
-    Watch(1000);
+    Watch(kSntpFirstMs + 1000);
     ASSERT_TRUE(third.Start("127.0.0.13", ServerBehaviour::Answer));
     ResyncAfterResume();
     Watch(4000, "成功更新本机时间");
