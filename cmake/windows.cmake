@@ -38,6 +38,7 @@ add_library(tempvaro_core STATIC
     time/clock_lock.cpp
     time/time_client.cpp
     time/time_fetch.cpp
+    time/web_fetch.cpp
     app/app_shell.cpp
     app/clock_tasks.cpp
     app/command_run.cpp

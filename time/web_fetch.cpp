@@ -1,0 +1,131 @@
+// Asks web servers for their Date header, timing the requests across the server's second boundary.
+#include "time/web_fetch.h"
+
+#include <string.h>
+
+#include "net/host_lookup.h"
+#include "net/http_request.h"
+#include "net/http_response.h"
+#include "time/time_servers.h"
+
+namespace {
+
+const unsigned short kHttpPort = 80;
+
+} // namespace
+
+bool WebTimeWalk::AskNext(DWORD now) {
+    while (++server_ < count_) {
+        search_ = SecondSearch();
+        requests_ = 0;
+        nextAddress_ = 0;
+        deadline_ = now + kWebHostMs;
+        if (Connect())
+            return true;
+    }
+    socket_.Close();
+    return false;
+}
+
+bool WebTimeWalk::Connect() {
+    connected_ = sent_ = false;
+    const HostAddresses &server = servers_[server_];
+    while (nextAddress_ < server.count) {
+        SocketAddress address = server.address[nextAddress_++];
+        SetPort(address, kHttpPort);
+        if (StartConnecting(socket_, address))
+            return true;
+    }
+    socket_.Close();
+    return false;
+}
+
+void WebTimeWalk::Schedule() {
+    const int64_t counter = clock_.Counter();
+    const uint64_t now = clock_.MachineTimeAt(counter);
+    sendAt_ =
+        clock_.MillisecondsAt(counter) +
+        static_cast<DWORD>((search_.NextSendAt(now) - now + kIntervalsPerMillisecond - 1) / kIntervalsPerMillisecond);
+}
+
+int WebTimeWalk::Advance(SocketWait &wait, int64_t wokeAt, DWORD now) {
+    const SOCKET socket = socket_.Get();
+    const bool failed = FD_ISSET(socket, &wait.failed) != 0;
+    if (!connected_) {
+        if (FD_ISSET(socket, &wait.writable) && ConnectionOpened(socket)) {
+            connected_ = true;
+            Schedule();
+        } else if ((failed || FD_ISSET(socket, &wait.writable)) && !Connect()) {
+            return -1;
+        }
+    } else if (failed || FD_ISSET(socket, &wait.readable)) {
+        // A server that sends unasked, or closes, ends the search with what it has.
+        if (!sent_)
+            return Finish();
+        // The Date was written before the answer's first byte left.
+        if (length_ == 0)
+            arrivedAt_ = wokeAt;
+        int count = 1;
+        while (!IsCompleteHeader(header_, length_) && length_ < kWebHeaderSize &&
+               (count = recv(socket, header_ + length_, 1, 0)) == 1)
+            ++length_;
+        if (IsCompleteHeader(header_, length_)) {
+            sent_ = false;
+            const int kind = ParseStatusCode(header_, length_) / 100;
+            uint64_t second;
+            if ((kind != 2 && kind != 3) || !ReadHttpDate(header_, length_, &second) ||
+                !search_.Take(clock_.MachineTimeAt(sentAt_), clock_.MachineTimeAt(arrivedAt_), second))
+                return -1;
+            Schedule();
+            if (search_.Done() || requests_ == kWebRequestLimit || sendAt_ >= deadline_)
+                return 1;
+        } else if (length_ == kWebHeaderSize || count == 0 || WSAGetLastError() != WSAEWOULDBLOCK) {
+            return Finish();
+        }
+    }
+    if (connected_ && !sent_ && clock_.MillisecondsNow() >= sendAt_) {
+        char request[kHostNameSize + 160];
+        FormatHttpHeadRequest(names_[server_], request, sizeof request);
+        const int size = static_cast<int>(strlen(request));
+        length_ = 0;
+        sentAt_ = clock_.Counter();
+        if (send(socket, request, size, 0) != size)
+            return Finish();
+        sent_ = true;
+        ++requests_;
+    }
+    return now >= deadline_ ? Finish() : 0;
+}
+
+int AskWebTimeHosts(MeasureClock *clock, TimeAnswer *answer) {
+    const SocketLibrary library;
+    if (!library.Started())
+        return 0;
+    char names[kWebTimeHostCount][kHostNameSize];
+    const char *hosts[kWebTimeHostCount];
+    for (int host = 0; host < kWebTimeHostCount; ++host) {
+        AssembleWebTimeHostName(host + 1, names[host]);
+        hosts[host] = names[host];
+    }
+    HostAddresses servers[kWebTimeHostCount];
+    ResolveHosts(hosts, kWebTimeHostCount, kLookupBoundMs, servers);
+    clock->Start();
+    WebTimeWalk walk(servers, hosts, kWebTimeHostCount, *clock);
+    for (bool asking = walk.AskNext(clock->MillisecondsNow()); asking;) {
+        SocketWait wait;
+        walk.Watch(wait);
+        const DWORD due = walk.Due();
+        const DWORD now = clock->MillisecondsNow();
+        wait.Wait(due > now ? due - now : 0);
+        const int64_t wokeAt = clock->Counter();
+        const DWORD woke = clock->MillisecondsAt(wokeAt);
+        const int progress = walk.Advance(wait, wokeAt, woke);
+        if (progress > 0) {
+            *answer = TimeAnswer{walk.Offset(), 0, walk.Asked(), kProtocolHttp};
+            return 1;
+        }
+        if (progress < 0)
+            asking = walk.AskNext(woke);
+    }
+    return 0;
+}

@@ -1,0 +1,157 @@
+// Time from a web server's Date header: the field's three forms, and the search for the server's second boundary.
+#include "time/web_time.h"
+
+#include <string.h>
+
+#include "net/http_response.h"
+#include "time/calendar.h"
+
+namespace {
+
+const char kDayNames[] = "SunMonTueWedThuFriSat";
+const char *const kDayNameEnds[] = {"day", "day", "sday", "nesday", "rsday", "day", "urday"};
+const char kMonthNames[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+// IMF-fixdate, rfc850 and asctime. 'w' is a day's short name, 'W' its full name, 'm' a month's; 'e' a blank or a digit
+// of the day; d, y, h, n and s a digit of the day, year, hour, minute and second; anything else stands for itself.
+const char *const kDateForms[] = {"w, dd m yyyy hh:nn:ss GMT", "W, dd-m-yy hh:nn:ss GMT", "w m ed hh:nn:ss yyyy"};
+const char kDigitFields[] = "dyhnse";
+const unsigned kSecondsPerDay = 86400;
+
+// The index of the three letters at `text` among `count` names of three letters, or -1.
+int FindName(const char *names, int count, const char *text, const char *end) {
+    for (int i = 0; end - text >= 3 && i < count; ++i)
+        if (memcmp(text, names + 3 * i, 3) == 0)
+            return i;
+    return -1;
+}
+
+// Day, year, hour, minute, second, then the day of the week, the month and the number of year digits.
+struct DateFields {
+    unsigned digits[5];
+    int weekday;
+    int month;
+    int yearDigits;
+};
+
+bool MatchForm(const char *form, const char *text, const char *end, DateFields &fields) {
+    fields = DateFields{};
+    for (; *form != '\0'; ++form) {
+        const char c = *form;
+        if (c == 'w' || c == 'W' || c == 'm') {
+            int &name = c == 'm' ? fields.month : fields.weekday;
+            name = c == 'm' ? FindName(kMonthNames, 12, text, end) : FindName(kDayNames, 7, text, end);
+            if (name < 0)
+                return false;
+            text += 3;
+            if (c == 'W') {
+                const size_t rest = strlen(kDayNameEnds[name]);
+                if (static_cast<size_t>(end - text) < rest || memcmp(text, kDayNameEnds[name], rest) != 0)
+                    return false;
+                text += rest;
+            }
+            continue;
+        }
+        if (text == end)
+            return false;
+        const char *field = strchr(kDigitFields, c);
+        if (field == nullptr) {
+            if (*text++ != c)
+                return false;
+        } else if (c == 'e' && *text == ' ') {
+            ++text;
+        } else if (*text >= '0' && *text <= '9') {
+            unsigned &digits = fields.digits[(field - kDigitFields) % 5];
+            digits = digits * 10 + static_cast<unsigned>(*text++ - '0');
+            fields.yearDigits += c == 'y';
+        } else {
+            return false;
+        }
+    }
+    return text == end;
+}
+
+} // namespace
+
+bool ReadHttpDate(const char *header, int length, uint64_t *second) {
+    int at = FindFieldValue(header, length, "Date");
+    if (at < 0)
+        return false;
+    while (at < length && header[at] == ' ')
+        ++at;
+    int end = at;
+    while (end < length && header[end] != '\r')
+        ++end;
+    while (end > at && header[end - 1] == ' ')
+        --end;
+    DateFields fields;
+    int form = 0;
+    while (form < 3 && !MatchForm(kDateForms[form], header + at, header + end, fields))
+        ++form;
+    const unsigned year = fields.digits[1] + (fields.yearDigits == 2 ? 2000 : 0);
+    const unsigned day = fields.digits[0];
+    if (form == 3 || year < 1601 || day < 1 || day > DaysInMonth(year, static_cast<unsigned>(fields.month) + 1) ||
+        fields.digits[2] > 23 || fields.digits[3] > 59 || fields.digits[4] > 59)
+        return false;
+    const uint64_t years = year - 1601;
+    uint64_t days = years * 365 + years / 4 - years / 100 + years / 400 + day - 1;
+    for (unsigned month = 1; month <= static_cast<unsigned>(fields.month); ++month)
+        days += DaysInMonth(year, month);
+    // 1601-01-01 was a Monday.
+    if (static_cast<int>((days + 1) % 7) != fields.weekday)
+        return false;
+    *second = (days * kSecondsPerDay + fields.digits[2] * 3600 + fields.digits[3] * 60 + fields.digits[4]) *
+              kIntervalsPerSecond;
+    return *second >= kEarliestServerTime;
+}
+
+namespace {
+
+const int64_t kSecond = static_cast<int64_t>(kIntervalsPerSecond);
+// Each scan tries the uncertain span at the points that cut it into this many parts.
+const int64_t kScanParts = 5;
+// A span this much wider than a round trip is as narrow as the program needs.
+const int64_t kNarrowEnough = 20 * kIntervalsPerMillisecond;
+
+} // namespace
+
+uint64_t SecondSearch::NextSendAt(uint64_t now) const {
+    if (answers_ == 0)
+        return now;
+    // The server's time half a round trip after sending now, were its offset the point tried; then its next boundary.
+    const int64_t point = high_ - step_;
+    const uint64_t serverAt = now + static_cast<uint64_t>(roundTrip_ / 2 + point);
+    const uint64_t boundary = (serverAt + kSecond - 1) / kSecond * kSecond;
+    return boundary - static_cast<uint64_t>(point + roundTrip_ / 2);
+}
+
+bool SecondSearch::Take(uint64_t sentAt, uint64_t arrivedAt, uint64_t serverSecond) {
+    const int64_t low = static_cast<int64_t>(serverSecond - arrivedAt);
+    const int64_t high = static_cast<int64_t>(serverSecond - sentAt) + kSecond;
+    const bool first = answers_++ == 0;
+    const bool rose = first || low > low_;
+    if (rose)
+        low_ = low;
+    if (first || high < high_)
+        high_ = high;
+    roundTrip_ = static_cast<int64_t>(arrivedAt - sentAt);
+    const int64_t span = high_ - low_;
+    if (span <= 0)
+        return false;
+    // An answer that raised the floor came after the boundary: the scan ends, and the next one cuts what is left.
+    if (rose || high_ - step_ <= low_) {
+        step_ = span / kScanParts > roundTrip_ ? span / kScanParts : roundTrip_;
+        if (step_ * 2 > span)
+            step_ = span / 2;
+    }
+    return true;
+}
+
+bool SecondSearch::Done() const {
+    return answers_ > 0 && high_ - low_ <= kNarrowEnough + roundTrip_;
+}
+
+ClockOffset SecondSearch::Offset() const {
+    const int64_t half = (high_ - low_) / 2;
+    return ClockOffset{IntervalsToMilliseconds(low_ + half),
+                       (half + kIntervalsPerMillisecond - 1) / kIntervalsPerMillisecond};
+}
