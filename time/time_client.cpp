@@ -11,6 +11,7 @@
 #include "time/clock_lock.h"
 #include "time/clock_report.h"
 #include "time/time_fetch.h"
+#include "time/web_fetch.h"
 
 const TimeClient g_timeClient;
 
@@ -35,15 +36,29 @@ int FetchOffset(const TimeServerNames *names, const int (&order)[kTimeServerCoun
         names = &builtIn;
     }
     const char *hosts[kTimeServerCount];
-    for (int i = 0; i < kTimeServerCount; ++i)
+    const char *webHosts[kTimeServerCount];
+    for (int i = 0; i < kTimeServerCount; ++i) {
         hosts[i] = names->host[order[i] - 1];
+        webHosts[i] = WebHostName(hosts[i]);
+        hosts[i] = webHosts[i] != nullptr ? webHosts[i] : hosts[i];
+    }
     HostAddresses servers[kTimeServerCount];
     ResolveHosts(hosts, kTimeServerCount, kLookupBoundMs, servers);
+    // A slot that names a web server is asked for its Date header only.
+    HostAddresses web[kTimeServerCount] = {};
+    for (int i = 0; i < kTimeServerCount; ++i)
+        if (webHosts[i] != nullptr) {
+            web[i] = servers[i];
+            servers[i].count = 0;
+        }
     clock->Start();
     TimeAnswer answer;
-    if (!FetchClockOffset(servers, kTimeServerCount, true, *clock, &answer))
+    if (FetchClockOffset(servers, kTimeServerCount, true, *clock, &answer, web, webHosts))
+        *reading = ClockReading{answer.offset, order[answer.host], answer.protocol};
+    else if (AskWebTimeHosts(clock, &answer))
+        *reading = ClockReading{answer.offset, kTimeServerCount + 1 + answer.host, kProtocolHttp};
+    else
         return 0;
-    *reading = ClockReading{answer.offset, order[answer.host], answer.protocol};
     return 1;
 }
 

@@ -98,9 +98,6 @@ int WebTimeWalk::Advance(SocketWait &wait, int64_t wokeAt, DWORD now) {
 }
 
 int AskWebTimeHosts(MeasureClock *clock, TimeAnswer *answer) {
-    const SocketLibrary library;
-    if (!library.Started())
-        return 0;
     char names[kWebTimeHostCount][kHostNameSize];
     const char *hosts[kWebTimeHostCount];
     for (int host = 0; host < kWebTimeHostCount; ++host) {
@@ -110,22 +107,7 @@ int AskWebTimeHosts(MeasureClock *clock, TimeAnswer *answer) {
     HostAddresses servers[kWebTimeHostCount];
     ResolveHosts(hosts, kWebTimeHostCount, kLookupBoundMs, servers);
     clock->Start();
-    WebTimeWalk walk(servers, hosts, kWebTimeHostCount, *clock);
-    for (bool asking = walk.AskNext(clock->MillisecondsNow()); asking;) {
-        SocketWait wait;
-        walk.Watch(wait);
-        const DWORD due = walk.Due();
-        const DWORD now = clock->MillisecondsNow();
-        wait.Wait(due > now ? due - now : 0);
-        const int64_t wokeAt = clock->Counter();
-        const DWORD woke = clock->MillisecondsAt(wokeAt);
-        const int progress = walk.Advance(wait, wokeAt, woke);
-        if (progress > 0) {
-            *answer = TimeAnswer{walk.Offset(), 0, walk.Asked(), kProtocolHttp};
-            return 1;
-        }
-        if (progress < 0)
-            asking = walk.AskNext(woke);
-    }
-    return 0;
+    // Web servers alone, through the same wait as every other answer.
+    const HostAddresses none[kWebTimeHostCount] = {};
+    return FetchClockOffset(none, kWebTimeHostCount, false, *clock, answer, servers, hosts);
 }

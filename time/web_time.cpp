@@ -92,14 +92,15 @@ bool ReadHttpDate(const char *header, int length, uint64_t *second) {
     if (form == 3 || year < 1601 || day < 1 || day > DaysInMonth(year, static_cast<unsigned>(fields.month) + 1) ||
         fields.digits[2] > 23 || fields.digits[3] > 59 || fields.digits[4] > 59)
         return false;
-    const uint64_t years = year - 1601;
-    uint64_t days = years * 365 + years / 4 - years / 100 + years / 400 + day - 1;
+    const unsigned years = year - 1601;
+    unsigned days = years * 365 + years / 4 - years / 100 + years / 400 + day - 1;
     for (unsigned month = 1; month <= static_cast<unsigned>(fields.month); ++month)
         days += DaysInMonth(year, month);
     // 1601-01-01 was a Monday.
     if (static_cast<int>((days + 1) % 7) != fields.weekday)
         return false;
-    *second = (days * kSecondsPerDay + fields.digits[2] * 3600 + fields.digits[3] * 60 + fields.digits[4]) *
+    *second = (static_cast<uint64_t>(days) * kSecondsPerDay + fields.digits[2] * 3600 + fields.digits[3] * 60 +
+               fields.digits[4]) *
               kIntervalsPerSecond;
     return *second >= kEarliestServerTime;
 }
@@ -108,40 +109,44 @@ namespace {
 
 const int64_t kSecond = static_cast<int64_t>(kIntervalsPerSecond);
 // Each scan tries the uncertain span at the points that cut it into this many parts.
-const int64_t kScanParts = 5;
+const int32_t kScanParts = 5;
 // A span this much wider than a round trip is as narrow as the program needs.
-const int64_t kNarrowEnough = 20 * kIntervalsPerMillisecond;
+const int32_t kNarrowEnough = 20 * kIntervalsPerMillisecond;
 
 } // namespace
 
 uint64_t SecondSearch::NextSendAt(uint64_t now) const {
     if (answers_ == 0)
         return now;
-    // The server's time half a round trip after sending now, were its offset the point tried; then its next boundary.
-    const int64_t point = high_ - step_;
-    const uint64_t serverAt = now + static_cast<uint64_t>(roundTrip_ / 2 + point);
-    const uint64_t boundary = (serverAt + kSecond - 1) / kSecond * kSecond;
-    return boundary - static_cast<uint64_t>(point + roundTrip_ / 2);
+    // Were the offset the point tried, the last answer's second began when the machine's clock read its second less
+    // the point; a whole number of seconds later comes the first boundary after now, sent half a round trip before.
+    uint64_t at = lastSecond_ - static_cast<uint64_t>(high_ - step_ + roundTrip_ / 2);
+    while (at < now)
+        at += kSecond;
+    return at;
 }
 
 bool SecondSearch::Take(uint64_t sentAt, uint64_t arrivedAt, uint64_t serverSecond) {
     const int64_t low = static_cast<int64_t>(serverSecond - arrivedAt);
     const int64_t high = static_cast<int64_t>(serverSecond - sentAt) + kSecond;
     const bool first = answers_++ == 0;
+    lastSecond_ = serverSecond;
     const bool rose = first || low > low_;
     if (rose)
         low_ = low;
     if (first || high < high_)
         high_ = high;
-    roundTrip_ = static_cast<int64_t>(arrivedAt - sentAt);
+    roundTrip_ = static_cast<int32_t>(arrivedAt - sentAt);
+    // No wider than a second and a round trip, when one clock gave the answers.
     const int64_t span = high_ - low_;
-    if (span <= 0)
+    if (span <= 0 || span > 4 * kSecond)
         return false;
     // An answer that raised the floor came after the boundary: the scan ends, and the next one cuts what is left.
     if (rose || high_ - step_ <= low_) {
-        step_ = span / kScanParts > roundTrip_ ? span / kScanParts : roundTrip_;
-        if (step_ * 2 > span)
-            step_ = span / 2;
+        const int32_t width = static_cast<int32_t>(span);
+        step_ = width / kScanParts > roundTrip_ ? width / kScanParts : roundTrip_;
+        if (step_ * 2 > width)
+            step_ = width / 2;
     }
     return true;
 }
@@ -151,7 +156,6 @@ bool SecondSearch::Done() const {
 }
 
 ClockOffset SecondSearch::Offset() const {
-    const int64_t half = (high_ - low_) / 2;
-    return ClockOffset{IntervalsToMilliseconds(low_ + half),
-                       (half + kIntervalsPerMillisecond - 1) / kIntervalsPerMillisecond};
+    const int32_t half = static_cast<int32_t>(high_ - low_) / 2;
+    return ClockOffset{IntervalsToMilliseconds(low_ + half), half / kIntervalsPerMillisecond + 1};
 }

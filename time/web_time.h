@@ -32,8 +32,9 @@ private:
     // The server's clock minus the machine's, in file-time units: at least low_, less than high_.
     int64_t low_ = 0;
     int64_t high_ = 0;
-    // The distance below high_ of the next point tried.
-    int64_t step_ = 0;
-    int64_t roundTrip_ = 0;
+    // The distance below high_ of the next point tried, and the last round trip: less than a few seconds each.
+    int32_t step_ = 0;
+    int32_t roundTrip_ = 0;
+    uint64_t lastSecond_ = 0;
     int answers_ = 0;
 };
