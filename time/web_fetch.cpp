@@ -11,6 +11,7 @@
 namespace {
 
 const unsigned short kHttpPort = 80;
+const DWORD kMillisecond = static_cast<DWORD>(kIntervalsPerMillisecond);
 
 } // namespace
 
@@ -50,15 +51,14 @@ void WebTimeWalk::Schedule() {
 
 int WebTimeWalk::Advance(SocketWait &wait, int64_t wokeAt, DWORD now) {
     const SOCKET socket = socket_.Get();
-    const bool failed = FD_ISSET(socket, &wait.failed) != 0;
-    if (!connected_) {
-        if (FD_ISSET(socket, &wait.writable) && ConnectionOpened(socket)) {
-            connected_ = true;
-            Schedule();
-        } else if ((failed || FD_ISSET(socket, &wait.writable)) && !Connect()) {
-            return -1;
-        }
-    } else if (failed || FD_ISSET(socket, &wait.readable)) {
+    const bool ready = FD_ISSET(socket, &wait.failed) || FD_ISSET(socket, connected_ ? &wait.readable : &wait.writable);
+    if (ready && !connected_) {
+        // A connection that failed makes way for the next address.
+        if (!ConnectionOpened(socket))
+            return Connect() ? 0 : -1;
+        connected_ = true;
+        Schedule();
+    } else if (ready) {
         // A server that sends unasked, or closes, ends the search with what it has.
         if (!sent_)
             return Finish();
@@ -79,7 +79,8 @@ int WebTimeWalk::Advance(SocketWait &wait, int64_t wokeAt, DWORD now) {
             Schedule();
             if (search_.Done() || requests_ == kWebRequestLimit || sendAt_ >= deadline_)
                 return 1;
-        } else if (length_ == kWebHeaderSize || count == 0 || WSAGetLastError() != WSAEWOULDBLOCK) {
+        } else if (count >= 0 || WSAGetLastError() != WSAEWOULDBLOCK) {
+            // Closed, failed, or a header too long to be an answer.
             return Finish();
         }
     }

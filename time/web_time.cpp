@@ -8,29 +8,29 @@
 
 namespace {
 
-const char kDayNames[] = "SunMonTueWedThuFriSat";
+// The days' short names, then the months'.
+const char kNames[] = "SunMonTueWedThuFriSatJanFebMarAprMayJunJulAugSepOctNovDec";
+const int kDays = 7;
 const char *const kDayNameEnds[] = {"day", "day", "sday", "nesday", "rsday", "day", "urday"};
-const char kMonthNames[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
 // IMF-fixdate, rfc850 and asctime. 'w' is a day's short name, 'W' its full name, 'm' a month's; 'e' a blank or a digit
 // of the day; d, y, h, n and s a digit of the day, year, hour, minute and second; anything else stands for itself.
 const char *const kDateForms[] = {"w, dd m yyyy hh:nn:ss GMT", "W, dd-m-yy hh:nn:ss GMT", "w m ed hh:nn:ss yyyy"};
 const char kDigitFields[] = "dyhnse";
 const unsigned kSecondsPerDay = 86400;
 
-// The index of the three letters at `text` among `count` names of three letters, or -1.
-int FindName(const char *names, int count, const char *text, const char *end) {
+// The index of the three letters at `text` among `count` names of kNames from `first`, or -1.
+int FindName(int first, int count, const char *text, const char *end) {
     for (int i = 0; end - text >= 3 && i < count; ++i)
-        if (memcmp(text, names + 3 * i, 3) == 0)
+        if (memcmp(text, kNames + 3 * (first + i), 3) == 0)
             return i;
     return -1;
 }
 
-// Day, year, hour, minute, second, then the day of the week, the month and the number of year digits.
+// Day, year, hour, minute, second, then the day of the week and the month.
 struct DateFields {
     unsigned digits[5];
     int weekday;
     int month;
-    int yearDigits;
 };
 
 bool MatchForm(const char *form, const char *text, const char *end, DateFields &fields) {
@@ -39,7 +39,7 @@ bool MatchForm(const char *form, const char *text, const char *end, DateFields &
         const char c = *form;
         if (c == 'w' || c == 'W' || c == 'm') {
             int &name = c == 'm' ? fields.month : fields.weekday;
-            name = c == 'm' ? FindName(kMonthNames, 12, text, end) : FindName(kDayNames, 7, text, end);
+            name = c == 'm' ? FindName(kDays, 12, text, end) : FindName(0, kDays, text, end);
             if (name < 0)
                 return false;
             text += 3;
@@ -62,7 +62,6 @@ bool MatchForm(const char *form, const char *text, const char *end, DateFields &
         } else if (*text >= '0' && *text <= '9') {
             unsigned &digits = fields.digits[(field - kDigitFields) % 5];
             digits = digits * 10 + static_cast<unsigned>(*text++ - '0');
-            fields.yearDigits += c == 'y';
         } else {
             return false;
         }
@@ -87,7 +86,8 @@ bool ReadHttpDate(const char *header, int length, uint64_t *second) {
     int form = 0;
     while (form < 3 && !MatchForm(kDateForms[form], header + at, header + end, fields))
         ++form;
-    const unsigned year = fields.digits[1] + (fields.yearDigits == 2 ? 2000 : 0);
+    // The rfc850 form's two digits name a year of this century: any other is before this build's day.
+    const unsigned year = fields.digits[1] + (form == 1 ? 2000 : 0);
     const unsigned day = fields.digits[0];
     if (form == 3 || year < 1601 || day < 1 || day > DaysInMonth(year, static_cast<unsigned>(fields.month) + 1) ||
         fields.digits[2] > 23 || fields.digits[3] > 59 || fields.digits[4] > 59)
