@@ -104,11 +104,12 @@ class FakeWebServer:
 
 class FakeDateServer(FakeWebServer):
     """A web server whose clock is `offset` seconds from ours: every request on a kept-alive connection gets a
-    redirect with its Date, or with `date` as the Date's text when given."""
+    redirect (or `status`) with its Date, or with `date` as the Date's text when given."""
 
     def __init__(self, host, offset=0.0, date=None):
         self.offset = offset
         self.date = date
+        self.status = "302 Found"
         super().__init__(host)
 
     def _serve(self, client):
@@ -126,7 +127,7 @@ class FakeDateServer(FakeWebServer):
                     with self._lock:
                         self.requests.append(request)
                     date = self.date or email.utils.formatdate(time.time() + self.offset, usegmt=True)
-                    client.sendall(f"HTTP/1.1 302 Found\r\nDate: {date}\r\nLocation: /\r\n"
+                    client.sendall(f"HTTP/1.1 {self.status}\r\nDate: {date}\r\nLocation: /\r\n"
                                    "Content-Length: 0\r\n\r\n".encode("ascii"))
             except OSError:
                 return
