@@ -1,6 +1,7 @@
 // Time from a web server's Date header: the field's three forms, and the search for the server's second boundary.
 #include "time/web_time.h"
 
+#include <stdint.h>
 #include <string.h>
 
 #include "net/http_response.h"
@@ -107,7 +108,9 @@ bool ReadHttpDate(const char *header, int length, uint64_t *second) {
 
 namespace {
 
-const int64_t kSecond = static_cast<int64_t>(kIntervalsPerSecond);
+const int32_t kSecond = static_cast<int32_t>(kIntervalsPerSecond);
+// Bounds further than this from the first answer's come from no one clock.
+const int64_t kFarBound = 60 * kIntervalsPerSecond;
 // Each scan tries the uncertain span at the points that cut it into this many parts.
 const int32_t kScanParts = 5;
 // A span this much wider than a round trip is as narrow as the program needs.
@@ -120,33 +123,38 @@ uint64_t SecondSearch::NextSendAt(uint64_t now) const {
         return now;
     // Were the offset the point tried, the last answer's second began when the machine's clock read its second less
     // the point; a whole number of seconds later comes the first boundary after now, sent half a round trip before.
-    uint64_t at = lastSecond_ - static_cast<uint64_t>(high_ - step_ + roundTrip_ / 2);
+    uint64_t at = lastSecond_ - static_cast<uint64_t>(base_ + high_ - step_ + roundTrip_ / 2);
     while (at < now)
         at += kSecond;
     return at;
 }
 
 bool SecondSearch::Take(uint64_t sentAt, uint64_t arrivedAt, uint64_t serverSecond) {
-    const int64_t low = static_cast<int64_t>(serverSecond - arrivedAt);
-    const int64_t high = static_cast<int64_t>(serverSecond - sentAt) + kSecond;
     const bool first = answers_++ == 0;
+    if (first) {
+        base_ = static_cast<int64_t>(serverSecond - arrivedAt);
+        high_ = INT32_MAX;
+    }
+    const int64_t floor = static_cast<int64_t>(serverSecond - arrivedAt) - base_;
+    if (floor < -kFarBound || floor > kFarBound)
+        return false;
     lastSecond_ = serverSecond;
+    roundTrip_ = static_cast<int32_t>(arrivedAt - sentAt);
+    const int32_t low = static_cast<int32_t>(floor);
+    const int32_t high = low + roundTrip_ + kSecond;
     const bool rose = first || low > low_;
     if (rose)
         low_ = low;
-    if (first || high < high_)
+    if (high < high_)
         high_ = high;
-    roundTrip_ = static_cast<int32_t>(arrivedAt - sentAt);
-    // No wider than a second and a round trip, when one clock gave the answers.
-    const int64_t span = high_ - low_;
-    if (span <= 0 || span > 4 * kSecond)
+    const int32_t span = high_ - low_;
+    if (span <= 0)
         return false;
     // An answer that raised the floor came after the boundary: the scan ends, and the next one cuts what is left.
     if (rose || high_ - step_ <= low_) {
-        const int32_t width = static_cast<int32_t>(span);
-        step_ = width / kScanParts > roundTrip_ ? width / kScanParts : roundTrip_;
-        if (step_ * 2 > width)
-            step_ = width / 2;
+        step_ = span / kScanParts > roundTrip_ ? span / kScanParts : roundTrip_;
+        if (step_ * 2 > span)
+            step_ = span / 2;
     }
     return true;
 }
@@ -156,6 +164,6 @@ bool SecondSearch::Done() const {
 }
 
 ClockOffset SecondSearch::Offset() const {
-    const int32_t half = static_cast<int32_t>(high_ - low_) / 2;
-    return ClockOffset{IntervalsToMilliseconds(low_ + half), half / kIntervalsPerMillisecond + 1};
+    const int32_t half = (high_ - low_) / 2;
+    return ClockOffset{IntervalsToMilliseconds(base_ + low_ + half), half / kIntervalsPerMillisecond + 1};
 }

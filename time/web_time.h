@@ -29,12 +29,14 @@ public:
     ClockOffset Offset() const;
 
 private:
-    // The server's clock minus the machine's, in file-time units: at least low_, less than high_.
-    int64_t low_ = 0;
-    int64_t high_ = 0;
-    // The distance below high_ of the next point tried, and the last round trip: less than a few seconds each.
+    // The server's clock minus the machine's, in file-time units, is base_ (the first answer's floor) plus at least
+    // low_ and less than high_; every bound that one clock gives lies within seconds of it.
+    int64_t base_ = 0;
+    uint64_t lastSecond_ = 0;
+    int32_t low_ = 0;
+    int32_t high_ = 0;
+    // The distance below high_ of the next point tried, and the last round trip.
     int32_t step_ = 0;
     int32_t roundTrip_ = 0;
-    uint64_t lastSecond_ = 0;
     int answers_ = 0;
 };
