@@ -44,9 +44,9 @@ bool WebTimeWalk::Connect() {
 void WebTimeWalk::Schedule() {
     const int64_t counter = clock_.Counter();
     const uint64_t now = clock_.MachineTimeAt(counter);
-    sendAt_ =
-        clock_.MillisecondsAt(counter) +
-        static_cast<DWORD>((search_.NextSendAt(now) - now + kIntervalsPerMillisecond - 1) / kIntervalsPerMillisecond);
+    // Never more than a second and a round trip ahead: the difference fits 32 bits.
+    sendAt_ = clock_.MillisecondsAt(counter) +
+              (static_cast<DWORD>(search_.NextSendAt(now) - now) + kMillisecond - 1) / kMillisecond;
 }
 
 int WebTimeWalk::Advance(SocketWait &wait, int64_t wokeAt, DWORD now) {
