@@ -103,31 +103,26 @@ class FakeWebServer:
 
 
 class FakeDateServer(FakeWebServer):
-    """A web server whose clock is `offset` seconds from ours: every request on a kept-alive connection gets a
-    redirect (or `status`) with its Date, or with `date` as the Date's text when given."""
+    """A web server whose clock is `offset` seconds from ours: each request on a kept-alive connection gets a redirect
+    (or `status`) with its Date, or with `date` as the Date's text when given."""
 
     def __init__(self, host, offset=0.0, date=None):
-        self.offset = offset
-        self.date = date
-        self.status = "302 Found"
+        self.offset, self.date, self.status = offset, date, "302 Found"
         super().__init__(host)
 
     def _serve(self, client):
-        with client:
+        with client, client.makefile("rb") as lines:
             client.settimeout(10)
-            data = b""
+            request = b""
             try:
-                while True:
-                    while b"\r\n\r\n" not in data:
-                        chunk = client.recv(1024)
-                        if not chunk:
-                            return
-                        data += chunk
-                    request, data = data.split(b"\r\n\r\n", 1)
+                for line in lines:
+                    request += line
+                    if line != b"\r\n":
+                        continue
                     with self._lock:
                         self.requests.append(request)
+                    request = b""
                     date = self.date or email.utils.formatdate(time.time() + self.offset, usegmt=True)
-                    client.sendall(f"HTTP/1.1 {self.status}\r\nDate: {date}\r\nLocation: /\r\n"
-                                   "Content-Length: 0\r\n\r\n".encode("ascii"))
+                    client.sendall(f"HTTP/1.1 {self.status}\r\nDate: {date}\r\nLocation: /\r\n\r\n".encode())
             except OSError:
                 return

@@ -123,8 +123,6 @@ TEST(FormatHttpRequest, FillsTheTemplateAndRefusesWhatDoesNotFit) {
     EXPECT_STREQ(request, "GET /soft/Chronvik/Chronvik.asp?id=711 HTTP/1.1\r\nHost:www.tempvaro.example\r\n"
                           "Accept:*/*\r\nUser-Agent:Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)\r\n"
                           "Connection:Keep-Alive\r\n\r\n");
-    ASSERT_TRUE(FormatHttpHeadRequest("www.qq.com", request, sizeof request));
-    EXPECT_EQ(std::string(request, 34), "HEAD / HTTP/1.1\r\nHost:www.qq.com\r\n");
     // 119 characters of template plus 136 of names fill a 256-byte buffer exactly; one more does not fit.
     const std::string host(136 - 15 - 12, 'h');
     char small[256];
