@@ -343,6 +343,7 @@ class WebTimeTest(TempvaroTestCase):
         self.addCleanup(program.stop)
         code, output, elapsed = program.run("/check")
         lines = output.splitlines()
+        self.assertEqual(len(lines), 2, f"exit code {code}, output {output!r}")
         offset_ms, server, protocol = re.fullmatch(r"offset_ms=(-?\d*) server=(\S*) protocol=(\w*)", lines[1]).groups()
         return code, lines[0], int(offset_ms or 0), server, protocol, elapsed
 
