@@ -36,21 +36,14 @@ int FetchOffset(const TimeServerNames *names, const int (&order)[kTimeServerCoun
         names = &builtIn;
     }
     const char *hosts[kTimeServerCount];
-    const char *webHosts[kTimeServerCount];
-    for (int i = 0; i < kTimeServerCount; ++i) {
+    for (int i = 0; i < kTimeServerCount; ++i)
         hosts[i] = names->host[order[i] - 1];
-        webHosts[i] = WebHostName(hosts[i]);
-        hosts[i] = webHosts[i] != nullptr ? webHosts[i] : hosts[i];
-    }
+    const char *webHosts[kTimeServerCount];
+    TakeWebHosts(hosts, webHosts, kTimeServerCount);
     HostAddresses servers[kTimeServerCount];
     ResolveHosts(hosts, kTimeServerCount, kLookupBoundMs, servers);
-    // A slot that names a web server is asked for its Date header only.
-    HostAddresses web[kTimeServerCount] = {};
-    for (int i = 0; i < kTimeServerCount; ++i)
-        if (webHosts[i] != nullptr) {
-            web[i] = servers[i];
-            servers[i].count = 0;
-        }
+    HostAddresses web[kTimeServerCount];
+    TakeWebAddresses(webHosts, servers, web, kTimeServerCount);
     clock->Start();
     TimeAnswer answer;
     if (FetchClockOffset(servers, kTimeServerCount, true, *clock, &answer, web, webHosts))

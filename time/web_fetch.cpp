@@ -98,6 +98,23 @@ int WebTimeWalk::Advance(SocketWait &wait, int64_t wokeAt, DWORD now) {
     return now >= deadline_ ? Finish() : 0;
 }
 
+void TakeWebHosts(const char **hosts, const char **webHosts, int count) {
+    for (int i = 0; i < count; ++i) {
+        webHosts[i] = WebHostName(hosts[i]);
+        hosts[i] = webHosts[i] != nullptr ? webHosts[i] : hosts[i];
+    }
+}
+
+void TakeWebAddresses(const char *const *webHosts, HostAddresses *servers, HostAddresses *web, int count) {
+    for (int i = 0; i < count; ++i) {
+        web[i].count = 0;
+        if (webHosts[i] != nullptr) {
+            web[i] = servers[i];
+            servers[i].count = 0;
+        }
+    }
+}
+
 int AskWebTimeHosts(MeasureClock *clock, TimeAnswer *answer) {
     char names[kWebTimeHostCount][kHostNameSize];
     const char *hosts[kWebTimeHostCount];

@@ -58,6 +58,13 @@ private:
     char header_[kWebHeaderSize];
 };
 
+// Notes in webHosts[i] the host of each of `count` names that names a web server (null for the others), and puts
+// it in hosts[i] in the name's place, to be looked up.
+void TakeWebHosts(const char **hosts, const char **webHosts, int count);
+// Moves the looked-up addresses of the web servers' slots from `servers` to `web`, so that they are asked for their
+// Date header only; the other slots' in `web` are none.
+void TakeWebAddresses(const char *const *webHosts, HostAddresses *servers, HostAddresses *web, int count);
+
 // Asks the built-in web hosts, one after another, after looking them up together; `clock` starts anew after the
 // look-up. 1 with the answer (host 0 or 1), 0 when neither gave one.
 int AskWebTimeHosts(MeasureClock *clock, TimeAnswer *answer);
