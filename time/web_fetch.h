@@ -13,6 +13,7 @@
 const DWORD kWebHostMs = 3000;
 // At most this many requests to one web host per operation.
 const int kWebRequestLimit = 16;
+// A response header longer than this is no answer.
 const int kWebHeaderSize = 2048;
 
 // The web walk: one server at a time, each within kWebHostMs, its addresses one after another until one connects. It
