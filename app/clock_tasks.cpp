@@ -68,11 +68,12 @@ DWORD WINAPI ManualSyncTask(LPVOID) {
 
 DWORD WINAPI AutoSyncTask(LPVOID parameter) {
     const AutoSyncDelays &delays = parameter ? *static_cast<const AutoSyncDelays *>(parameter) : kAutoSyncDelays;
+    // Only resumes from here on count; one during the first attempt still brings the retry forward.
+    ResetEvent(g_resumed);
     g_appShell.SetPaneText(kMessagePane, kTextSetting);
     Sleep(delays.firstMs);
     bool done = SetClock();
     if (!done) {
-        ResetEvent(g_resumed);
         if (WaitForSingleObject(g_resumed, delays.retryMs) == WAIT_OBJECT_0)
             Sleep(delays.firstMs);
         done = SetClock();

@@ -26,13 +26,14 @@ DWORD WINAPI AutoSyncTask(LPVOID parameter);
 bool StartAutoSync(const AutoSyncDelays *delays = nullptr);
 
 // While the automatic set is saved as on, the running program sets the clock again, as it does after it starts,
-// every `hours` hours and after Windows resumes from sleep; 0 hours turns both off. The same choice again keeps the
-// running countdown. The window's thread only.
+// every `hours` hours and after each wake; 0 hours turns both off. The same choice again keeps the running countdown.
+// The window's thread only.
 void ScheduleResync(bool autoSetTime, int hours);
 // The same with the period in milliseconds (0 for none), and the sets' delays (null for kAutoSyncDelays).
 void ScheduleResyncEvery(ULONGLONG periodMs, const AutoSyncDelays *delays = nullptr);
 // Each tick of the clock pane: the periodic set, when it is due.
 void ResyncIfDue();
-// Windows has resumed from sleep: the set now, and the period counted again from here. An automatic set that waits
-// for its retry makes it after its first delay instead, since the network is back.
+// The machine has woken (see WakeRule): the set now, and the period counted again from here. An automatic set under
+// way whose attempt fails, or that waits for its retry, makes it after its first delay instead, since the network is
+// back.
 void ResyncAfterResume();

@@ -7,6 +7,8 @@
 #include "app/settings_boxes.h"
 #include "app/start_task.h"
 #include "app/time_servers_dialog.h"
+#include "app/wake_rule.h"
+#include "platform/system_library.h"
 #include "res/resource.h"
 #include "update/update_task.h"
 
@@ -14,6 +16,38 @@ namespace {
 
 const UINT_PTR kClockTimer = 1;
 const UINT kClockPeriodMs = 1000;
+
+typedef HPOWERNOTIFY(WINAPI *RegisterSuspendResumeFunction)(HANDLE, DWORD);
+
+WakeRule g_wakes;
+
+// Windows 7 knows neither the display state nor the registration for suspend and resume (Windows 8 on); its resume
+// broadcast reaches every window anyway. Both registrations last as long as the window, which is the program's life:
+// Windows drops them with the process.
+void WatchForWakes(HWND window) {
+    RegisterPowerSettingNotification(window, &GUID_CONSOLE_DISPLAY_STATE, DEVICE_NOTIFY_WINDOW_HANDLE);
+    const RegisterSuspendResumeFunction registerSuspendResume =
+        SystemFunction<RegisterSuspendResumeFunction>(L"user32.dll", "RegisterSuspendResumeNotification");
+    if (registerSuspendResume)
+        registerSuspendResume(window, DEVICE_NOTIFY_WINDOW_HANDLE);
+}
+
+// Every signal goes through one rule, so that the several signals of one wake give one set.
+void OnWakeSignal(WakeSignal signal) {
+    if (g_wakes.IsNewWake(signal, static_cast<uint32_t>(GetTickCount64())))
+        ResyncAfterResume();
+}
+
+void OnPowerBroadcast(WPARAM event, LPARAM data) {
+    const POWERBROADCAST_SETTING *setting = reinterpret_cast<const POWERBROADCAST_SETTING *>(data);
+    // Every resume brings PBT_APMRESUMEAUTOMATIC, one the user started PBT_APMRESUMESUSPEND after it too.
+    if (event == PBT_APMRESUMEAUTOMATIC)
+        OnWakeSignal(kSignalResume);
+    else if (event == PBT_POWERSETTINGCHANGE && IsEqualGUID(setting->PowerSetting, GUID_CONSOLE_DISPLAY_STATE) &&
+             setting->DataLength >= sizeof(DWORD))
+        // 0 off, 1 on, 2 dimmed (still lit).
+        OnWakeSignal(*reinterpret_cast<const DWORD *>(setting->Data) == 0 ? kSignalDisplayOff : kSignalDisplayOn);
+}
 
 void OnInitDialog(HWND window) {
     g_appShell.SetWindowIcon(window, IDI_MAIN);
@@ -23,6 +57,7 @@ void OnInitDialog(HWND window) {
         g_appShell.MinimiseWhenShown();
     StartTask(StartupCheckTask, nullptr);
     SetTimer(window, kClockTimer, kClockPeriodMs, nullptr);
+    WatchForWakes(window);
 }
 
 void OnCommand(HWND window, WORD command) {
@@ -65,11 +100,11 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         break;
     case WM_TIMER:
         g_appShell.ShowClock();
+        OnWakeSignal(kSignalClockTick); // first: a wake counts the period again
         ResyncIfDue();
         break;
     case WM_POWERBROADCAST:
-        if (wParam == PBT_APMRESUMEAUTOMATIC)
-            ResyncAfterResume();
+        OnPowerBroadcast(wParam, lParam);
         break;
     case WM_SHOWWINDOW:
         g_appShell.OnShowWindow(window, wParam != FALSE);

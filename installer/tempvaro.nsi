@@ -37,6 +37,19 @@ ManifestSupportedOS all
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
 !define SHORTCUT "$SMPROGRAMS\Tempvaro.lnk"
 
+; The Program Files folder that holds $INSTDIR; the folder's handle, held from its locking to the setup's end; how many
+; folders were missing above it, and how many of them the setup made; whether a deletion at the next start is safe.
+Var ProgramFilesFolder
+Var FolderHandle
+Var MissingFolders
+Var MadeFolders
+Var RebootOk
+; The names the earlier program, guide and uninstaller are set aside under; the uninstaller moved out of its folder.
+Var EarlierProgram
+Var EarlierGuide
+Var EarlierUninstaller
+Var MovedUninstaller
+
 Name "Tempvaro ${VERSION}"
 OutFile "${OUTFILE}"
 !if ${NSIS_PTR_SIZE} > 4
@@ -73,29 +86,6 @@ VIAddVersionKey /LANG=2052 "CompanyName" "${PUBLISHER}"
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "SimpChinese"
 
-; $0 is 1 when $INSTDIR, made absolute and long, lies inside one of the machine's Program Files folders, else 0.
-Function InsideProgramFiles
-    Call LongInstallDir
-    StrCpy $1 $INSTDIR
-    StrCpy $0 0
-    ; The 64-bit folder is the same as the other on 32-bit Windows.
-    ${ForEach} $2 1 2 + 1
-        ${If} $2 = 1
-            StrCpy $3 "$PROGRAMFILES32\"
-        ${Else}
-            StrCpy $3 "$PROGRAMFILES64\"
-        ${EndIf}
-        StrLen $4 $3
-        StrCpy $5 $1 $4
-        StrCpy $6 $1 "" $4
-        ; StrCmp ignores case, as the file system does.
-        ${If} $5 == $3
-        ${AndIf} $6 != ""
-            StrCpy $0 1
-        ${EndIf}
-    ${Next}
-FunctionEnd
-
 !define TIME_SERVER_COUNT 3
 !define HOST_CHARACTERS "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-."
 !define ERROR_INVALID_PARAMETER 87
@@ -128,15 +118,56 @@ Function IsHostName
     StrCpy $0 1
 FunctionEnd
 
+!define WEB_PREFIX "http://"
+; A web time server's slot holds "http://", in any case, and a host name: $1 is left holding the host, and $3 the
+; prefix as the program reads it, or nothing.
+Function SplitWebPrefix
+    StrLen $5 "${WEB_PREFIX}"
+    StrCpy $4 $1 $5
+    StrCpy $3 ""
+    ${If} $4 == "${WEB_PREFIX}"
+        StrCpy $1 $1 "" $5
+        StrCpy $3 "${WEB_PREFIX}"
+    ${EndIf}
+FunctionEnd
+
+; $1 is the value of the switch /SERVER$R2= in $R1, up to the next space or quote, and $0 is 1; or $0 is 0 when the
+; switch is not there. Read here, as GetOptions would end a value at its first slash.
+Function ServerSwitch
+    StrCpy $0 0
+    StrCpy $1 ""
+    StrCpy $2 "/SERVER$R2="
+    StrLen $3 $2
+    StrLen $4 $R1
+    ${ForEach} $5 0 $4 + 1
+        StrCpy $6 $R1 $3 $5
+        ${If} $6 == $2
+            StrCpy $0 1
+            IntOp $5 $5 + $3
+            ${Do}
+                StrCpy $6 $R1 1 $5
+                ${If} $6 == " "
+                ${OrIf} $6 == '"'
+                ${OrIf} $6 == ""
+                    Return
+                ${EndIf}
+                StrCpy $1 "$1$6"
+                IntOp $5 $5 + 1
+            ${Loop}
+        ${EndIf}
+    ${Next}
+FunctionEnd
+
 ; A silent setup may name the time servers with /SERVER1= to /SERVER3=; the interactive one ignores them. A name that
-; is not a host name stops the setup before anything is installed; an empty one is the slot's built-in name.
+; is not a host name, or "http://" and one, stops the setup before anything is installed; an empty one is the slot's
+; built-in name.
 Function CheckServerSwitches
     ${GetParameters} $R1
     ${ForEach} $R2 1 ${TIME_SERVER_COUNT} + 1
-        ClearErrors
-        ${GetOptions} $R1 "/SERVER$R2=" $1
-        ${IfNot} ${Errors}
+        Call ServerSwitch
+        ${If} $0 = 1
         ${AndIf} $1 != ""
+            Call SplitWebPrefix
             Call IsHostName
             ${If} $0 = 0
                 SetErrorLevel ${ERROR_INVALID_PARAMETER}
@@ -150,20 +181,43 @@ FunctionEnd
 Function WriteServerSwitches
     ${GetParameters} $R1
     ${ForEach} $R2 1 ${TIME_SERVER_COUNT} + 1
-        ClearErrors
-        ${GetOptions} $R1 "/SERVER$R2=" $1
-        ${If} ${Errors}
+        Call ServerSwitch
+        ${If} $0 = 0
             ${Continue}
         ${ElseIf} $1 == ""
             DeleteINIStr "$INSTDIR\NetTimeConfig.ini" "Config" "TimeServer$R2"
         ${Else}
-            WriteINIStr "$INSTDIR\NetTimeConfig.ini" "Config" "TimeServer$R2" $1
+            Call SplitWebPrefix
+            WriteINIStr "$INSTDIR\NetTimeConfig.ini" "Config" "TimeServer$R2" "$3$1"
         ${EndIf}
     ${Next}
 FunctionEnd
 
+; $0 is 1 when $INSTDIR does not exist yet, or holds an earlier install of this program (its program and its
+; uninstaller), else 0: the setup re-permissions everything in its folder, so it never takes one that holds another
+; program's files, nor a drive's root.
+Function InstallDirIsOurs
+    StrCpy $0 1
+    System::Call 'kernel32::GetFileAttributesW(w "$INSTDIR") i .r1'
+    ${If} $1 <> -1
+        StrCpy $0 0
+        ${If} ${FileExists} "$INSTDIR\${PROGRAM}"
+        ${AndIf} ${FileExists} "$INSTDIR\${UNINSTALLER}"
+            StrCpy $0 1
+        ${EndIf}
+    ${EndIf}
+    System::Call 'shlwapi::PathIsRootW(w "$INSTDIR") i .r1'
+    ${IfThen} $1 <> 0 ${|} StrCpy $0 0 ${|}
+FunctionEnd
+
+!define CHANGE_RIGHTS 0x500D0046
+!define INHERIT_ONLY_ACE 8
+!define ACCESS_ALLOWED_ACE_TYPE 0
+!define ACCESS_DENIED_ACE_TYPE 1
+; The folder rules, which the setup and the uninstaller both apply.
+!macro FOLDER_RULES UN
 ; Makes $INSTDIR absolute, with the long name of each of its folders that exists: C:\PROGRA~1 is Program Files.
-Function LongInstallDir
+Function ${UN}LongInstallDir
     System::Call 'kernel32::GetFullPathNameW(w "$INSTDIR", i ${NSIS_MAX_STRLEN}, w .r1, p 0) i .r0'
     ${If} $0 = 0
     ${OrIf} $0 >= ${NSIS_MAX_STRLEN}
@@ -184,25 +238,34 @@ Function LongInstallDir
     ${LoopUntil} $1 == ""
 FunctionEnd
 
-; $0 is 1 when $INSTDIR does not exist yet, or holds an earlier install of this program (its program and its
-; uninstaller), else 0: the setup re-permissions everything in its folder, so it never takes one that holds another
-; program's files, nor a drive's root.
-Function InstallDirIsOurs
-    StrCpy $0 1
-    System::Call 'kernel32::GetFileAttributesW(w "$INSTDIR") i .r1'
-    ${If} $1 <> -1
-        StrCpy $0 0
-        ${If} ${FileExists} "$INSTDIR\${PROGRAM}"
-        ${AndIf} ${FileExists} "$INSTDIR\${UNINSTALLER}"
-            StrCpy $0 1
+; $0 is 1 when $INSTDIR, made absolute and long, lies inside one of the machine's Program Files folders, which
+; $ProgramFilesFolder then names, else 0 and that is empty.
+Function ${UN}InsideProgramFiles
+    Call ${UN}LongInstallDir
+    StrCpy $1 $INSTDIR
+    StrCpy $0 0
+    StrCpy $ProgramFilesFolder ""
+    ; The 64-bit folder is the same as the other on 32-bit Windows.
+    ${ForEach} $2 1 2 + 1
+        ${If} $2 = 1
+            StrCpy $3 "$PROGRAMFILES32\"
+        ${Else}
+            StrCpy $3 "$PROGRAMFILES64\"
         ${EndIf}
-    ${EndIf}
-    System::Call 'shlwapi::PathIsRootW(w "$INSTDIR") i .r1'
-    ${IfThen} $1 <> 0 ${|} StrCpy $0 0 ${|}
+        StrLen $4 $3
+        StrCpy $5 $1 $4
+        StrCpy $6 $1 "" $4
+        ; StrCmp ignores case, as the file system does.
+        ${If} $5 == $3
+        ${AndIf} $6 != ""
+            StrCpy $0 1
+            StrCpy $ProgramFilesFolder $3 -1
+        ${EndIf}
+    ${Next}
 FunctionEnd
 
 ; $R9 is 1 for the SID at $R8 when it is SYSTEM, Administrators or TrustedInstaller, 2 for CREATOR OWNER, else 0.
-Function AdministrativeSid
+Function ${UN}AdministrativeSid
     Push $0
     Push $1
     StrCpy $R9 0
@@ -228,18 +291,14 @@ FunctionEnd
 ; that allows writing, appending, deleting, deleting a child, re-permissioning or taking over names one of them, or
 ; CREATOR OWNER on an ACE that only passes on to what is made inside; a deny takes nothing away, and any other kind of
 ; ACE is not read and so not trusted. Else 0.
-!define CHANGE_RIGHTS 0x500D0046
-!define INHERIT_ONLY_ACE 8
-!define ACCESS_ALLOWED_ACE_TYPE 0
-!define ACCESS_DENIED_ACE_TYPE 1
-Function OnlyAdministratorsMayChange
+Function ${UN}OnlyAdministratorsMayChange
     StrCpy $R1 0
     System::Call 'advapi32::GetNamedSecurityInfoW(w R0, i ${SE_FILE_OBJECT}, i ${OWNER_AND_DACL}, *p .R8, p 0, \
         *p .R2, p 0, *p .R3) i .R4'
     ${If} $R4 <> 0
         Return
     ${EndIf}
-    Call AdministrativeSid
+    Call ${UN}AdministrativeSid
     ; No DACL at all lets everyone do anything.
     ${If} $R9 = 1
     ${AndIf} $R2 P<> 0
@@ -260,7 +319,7 @@ Function OnlyAdministratorsMayChange
             ${EndIf}
             ${IfThen} $R8 = 0 ${|} ${Continue} ${|}
             IntOp $R8 $R6 + 8
-            Call AdministrativeSid
+            Call ${UN}AdministrativeSid
             IntOp $R0 $R0 & ${INHERIT_ONLY_ACE}
             ${IfThen} $R9 = 1 ${|} ${Continue} ${|}
             ${If} $R9 = 2
@@ -275,18 +334,21 @@ Function OnlyAdministratorsMayChange
 FunctionEnd
 
 ; $0 is 1 when only administrators may change each folder above $INSTDIR that exists, up to the drive's root, which
-; cannot be renamed; else 0. Whoever may change one could rename it and put her own program and uninstaller where
-; the shortcut and Programs and Features start them elevated. A missing one the setup makes locked.
-Function FoldersAboveOnlyAdministrators
+; cannot be renamed, or up to $ProgramFilesFolder, Windows' own; else 0, and $R0 names the first that others may
+; change. Whoever may change one could rename it and put her own program and uninstaller where the shortcut and
+; Programs and Features start them elevated, or where a deletion at the next start would reach. A missing one the
+; setup makes locked.
+Function ${UN}FoldersAboveOnlyAdministrators
     StrCpy $0 1
     ${GetParent} "$INSTDIR" $R0
     ${Do}
+        ${IfThen} $R0 == $ProgramFilesFolder ${|} ${ExitDo} ${|}
         System::Call 'shlwapi::PathIsRootW(w "$R0\") i .r1'
         System::Call 'kernel32::GetFileAttributesW(w R0) i .r2'
         ${IfThen} $1 <> 0 ${|} ${ExitDo} ${|}
         ${If} $2 <> -1
             Push $R0
-            Call OnlyAdministratorsMayChange
+            Call ${UN}OnlyAdministratorsMayChange
             Pop $R0
             ${If} $R1 = 0
                 StrCpy $0 0
@@ -296,24 +358,27 @@ Function FoldersAboveOnlyAdministrators
         ${GetParent} $R0 $R0
     ${LoopUntil} $R0 == ""
 FunctionEnd
+!macroend
+!insertmacro FOLDER_RULES ""
+!insertmacro FOLDER_RULES "un."
 
-; A silent setup exits with code 2, having changed nothing, unless the folder is new or an earlier install's, and
-; lies inside Program Files, or elsewhere with /ALLOWANYFOLDER and above it only folders that only administrators may
-; change, or those too with /ALLOWWRITABLEPARENTS.
+; A silent setup exits with code 2, having changed nothing, unless the folder is new or an earlier install's, lies
+; inside Program Files or elsewhere with /ALLOWANYFOLDER, and has above it (up to Program Files or the drive's root)
+; only folders that only administrators may change, or those too with /ALLOWWRITABLEPARENTS.
 Function RefuseFolderWhenSilent
     Call InsideProgramFiles
     StrCpy $7 $0
     Call InstallDirIsOurs
     ${GetParameters} $8
     ${If} $0 = 1
-    ${AndIf} $7 = 0
+        ClearErrors
+        ${GetOptions} $8 "/ALLOWWRITABLEPARENTS" $9
+        ${IfThen} ${Errors} ${|} Call FoldersAboveOnlyAdministrators ${|}
         ClearErrors
         ${GetOptions} $8 "/ALLOWANYFOLDER" $9
         ${If} ${Errors}
+        ${AndIf} $7 = 0
             StrCpy $0 0
-        ${Else}
-            ${GetOptions} $8 "/ALLOWWRITABLEPARENTS" $9
-            ${IfThen} ${Errors} ${|} Call FoldersAboveOnlyAdministrators ${|}
         ${EndIf}
     ${EndIf}
     ${If} $0 = 0
@@ -381,6 +446,9 @@ FunctionEnd
 
 Function .onInit
     SetShellVarContext all
+    StrCpy $EarlierProgram "*"
+    StrCpy $EarlierGuide "*"
+    StrCpy $EarlierUninstaller "*"
     ${If} ${Silent}
         Call CheckServerSwitches
         Call RefuseFolderWhenSilent
@@ -401,13 +469,31 @@ Function ConfirmFolder
             "所选文件夹不在 Program Files 中。$\r$\n$\r$\n装在这里，“开机自动运行”不能使用；能修改上级文件夹的用户还可能替换本程序，\
             而它以管理员身份运行。$\r$\n$\r$\n仍要安装到这个文件夹吗？" IDYES +2
         Abort
+        Return
+    ${EndIf}
+    Call FoldersAboveOnlyAdministrators
+    ${If} $0 = 0
+        MessageBox MB_YESNO|MB_ICONEXCLAMATION|MB_DEFBUTTON2 \
+            "上级文件夹“$R0”不是只有管理员能修改。$\r$\n$\r$\n装在这里，“开机自动运行”不能使用；能修改它的用户还可能替换本程序，\
+            而它以管理员身份运行。$\r$\n$\r$\n仍要安装到这个文件夹吗？" IDYES +2
+        Abort
     ${EndIf}
 FunctionEnd
 
-; Makes $INSTDIR, and each folder above it that is missing, with the locked permissions from the start, then gives the
-; folder and everything already in it Administrators as owner and the locked permissions alone: a file that a user
-; made while the folder was open to users (a NetTimeConfig.ini naming the servers the elevated set trusts) would
-; otherwise stay hers. $0 is 0 on success.
+; Makes $INSTDIR and each folder above it that is missing, with the locked permissions from the start; each must be
+; made here, as a folder that appears meanwhile is someone else's. Then opens $INSTDIR and holds it, so that neither it
+; nor a folder above it can be renamed until the setup ends, and refuses it if it or a folder above it is a link or a
+; junction (its final path is another), or if, existing, it is no earlier install or holds a folder or a link; then
+; gives the folder, by its handle, and everything in it Administrators as owner and the locked permissions alone: a
+; file that a user made while the folder was open to users (a NetTimeConfig.ini naming the servers the elevated set
+; trusts) would otherwise stay hers. $0 is 0 on success.
+!define FOLDER_ACCESS 0x000E0080
+!define FILE_SHARE_READ_WRITE 3
+; FILE_FLAG_BACKUP_SEMANTICS, to open a folder, and FILE_FLAG_OPEN_REPARSE_POINT, to open a link itself.
+!define FOLDER_FLAGS 0x02200000
+!define FILE_ATTRIBUTE_DIRECTORY 0x10
+!define FILE_ATTRIBUTE_REPARSE_POINT 0x400
+!define BY_HANDLE_FILE_INFORMATION_SIZE 52
 Function ProtectInstallFolder
     StrCpy $0 1
     System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "${FOLDER_SDDL}", \
@@ -431,76 +517,197 @@ Function ProtectInstallFolder
         IntOp $8 $8 + 1
         ${GetParent} $3 $3
     ${LoopUntil} $3 == ""
+    StrCpy $MissingFolders $8
+    StrCpy $MadeFolders 0
+    StrCpy $9 0
     ${DoWhile} $8 > 0
         Pop $3
         IntOp $8 $8 - 1
-        System::Call 'kernel32::CreateDirectoryW(w r3, p r4)'
+        ${If} $9 = 0
+            System::Call 'kernel32::CreateDirectoryW(w r3, p r4) i .r2'
+            ${IfThen} $2 = 0 ${|} StrCpy $9 1 ${|}
+            ${IfThen} $2 <> 0 ${|} IntOp $MadeFolders $MadeFolders + 1 ${|}
+        ${EndIf}
     ${Loop}
     System::Free $4
-    System::Call 'advapi32::GetSecurityDescriptorOwner(p r1, *p .r5, *i .r3) i .r2'
-    System::Call 'advapi32::GetSecurityDescriptorDacl(p r1, *i .r3, *p .r6, *i .r3) i .r3'
-    ${If} $2 <> 0
-    ${AndIf} $3 <> 0
-        ; Not keeping explicit entries: everything inside gets the folder's inherited permissions alone.
-        System::Call 'advapi32::TreeResetNamedSecurityInfoW(w "$INSTDIR", i ${SE_FILE_OBJECT}, \
-            i ${OWNER_AND_PROTECTED_DACL}, p r5, p 0, p r6, p 0, i 0, p 0, i ${PROGRESS_INVOKE_NEVER}, p 0) i .r0'
+    ${If} $9 = 0
+        System::Call 'kernel32::CreateFileW(w "$INSTDIR", i ${FOLDER_ACCESS}, i ${FILE_SHARE_READ_WRITE}, p 0, \
+            i ${OPEN_EXISTING}, i ${FOLDER_FLAGS}, p 0) p .r7'
+        StrCpy $FolderHandle $7
+        System::Call 'kernel32::GetFinalPathNameByHandleW(p r7, w .r3, i ${NSIS_MAX_STRLEN}, i 0)'
+        System::Alloc ${BY_HANDLE_FILE_INFORMATION_SIZE}
+        Pop $4
+        System::Call 'kernel32::GetFileInformationByHandle(p r7, p r4) i .r2'
+        System::Call '*$4(i .r8)'
+        System::Free $4
+        IntOp $8 $8 & ${FILE_ATTRIBUTE_REPARSE_POINT}
+        ${IfThen} $2 = 0 ${|} StrCpy $8 1 ${|}
+        ${IfThen} $3 != "\\?\$INSTDIR" ${|} StrCpy $8 1 ${|}
+        ${If} $MissingFolders = 0
+            Push $1
+            Call InstallDirIsOurs
+            Pop $1
+            ${IfThen} $0 = 0 ${|} StrCpy $8 1 ${|}
+            FindFirst $2 $3 "$INSTDIR\*"
+            ${DoWhile} $3 != ""
+                ${If} $3 != "."
+                ${AndIf} $3 != ".."
+                    System::Call 'kernel32::GetFileAttributesW(w "$INSTDIR\$3") i .r4'
+                    IntOp $4 $4 & ${FILE_ATTRIBUTE_DIRECTORY}|${FILE_ATTRIBUTE_REPARSE_POINT}
+                    ${IfThen} $4 <> 0 ${|} StrCpy $8 1 ${|}
+                ${EndIf}
+                FindNext $2 $3
+            ${Loop}
+            FindClose $2
+        ${EndIf}
+        StrCpy $0 1
+        System::Call 'advapi32::GetSecurityDescriptorOwner(p r1, *p .r5, *i .r3) i .r2'
+        System::Call 'advapi32::GetSecurityDescriptorDacl(p r1, *i .r3, *p .r6, *i .r3) i .r3'
+        ${If} $8 = 0
+        ${AndIf} $2 <> 0
+        ${AndIf} $3 <> 0
+            System::Call 'advapi32::SetSecurityInfo(p r7, i ${SE_FILE_OBJECT}, i ${OWNER_AND_PROTECTED_DACL}, p r5, \
+                p 0, p r6, p 0) i .r0'
+            ; Not keeping explicit entries: everything inside gets the folder's inherited permissions alone.
+            ${If} $0 = 0
+                System::Call 'advapi32::TreeResetNamedSecurityInfoW(w "$INSTDIR", i ${SE_FILE_OBJECT}, \
+                    i ${OWNER_AND_PROTECTED_DACL}, p r5, p 0, p r6, p 0, i 0, p 0, i ${PROGRESS_INVOKE_NEVER}, \
+                    p 0) i .r0'
+            ${EndIf}
+        ${EndIf}
     ${EndIf}
     System::Call 'kernel32::LocalFree(p r1)'
 FunctionEnd
 
-Function un.onInit
-    SetShellVarContext all
-FunctionEnd
-
-; A running program cannot be overwritten or deleted on Windows, but it can be renamed: it goes on running from the
-; new name, which Windows deletes at its next start, and the new program takes the old name.
-Function MoveRunningProgramAside
-    ${If} ${FileExists} "$INSTDIR\${PROGRAM}"
+; The setup's own file NAME, set aside under a new name in VAR ("" when there is none), to be put back if the setup
+; fails; a running program can be renamed but not replaced, and a file written over would keep its owner and
+; permissions. A file that cannot be set aside fails the setup.
+!macro SET_ASIDE NAME VAR
+    StrCpy ${VAR} ""
+    ${If} ${FileExists} "$INSTDIR\${NAME}"
+        GetTempFileName $0 "$INSTDIR"
+        Delete $0
         ClearErrors
-        Delete "$INSTDIR\${PROGRAM}"
-        ${If} ${Errors}
-            GetTempFileName $0 "$INSTDIR"
-            Delete $0
-            Rename "$INSTDIR\${PROGRAM}" $0
-            Delete /REBOOTOK $0
-        ${EndIf}
+        Rename "$INSTDIR\${NAME}" $0
+        ${IfThen} ${Errors} ${|} Goto failed ${|}
+        StrCpy ${VAR} $0
     ${EndIf}
-FunctionEnd
+!macroend
+; A running program set aside goes at the next start, where no user could have put something else in its place.
+!macro DROP_ASIDE VAR
+    ${If} ${VAR} != ""
+        Delete ${VAR}
+        ${IfThen} $RebootOk = 1 ${|} Delete /REBOOTOK ${VAR} ${|}
+    ${EndIf}
+!macroend
+; "*" until the file is set aside: a setup that fails before leaves it as it is.
+!macro PUT_BACK NAME VAR
+    ${If} ${VAR} != "*"
+        Delete "$INSTDIR\${NAME}"
+        ${IfThen} ${VAR} != "" ${|} Rename ${VAR} "$INSTDIR\${NAME}" ${|}
+    ${EndIf}
+!macroend
 
 Section
+    Call InsideProgramFiles
+    Call FoldersAboveOnlyAdministrators
+    StrCpy $RebootOk $0
     Call ProtectInstallFolder
     ${If} $0 <> 0
-        RMDir "$INSTDIR"
-        SetErrorLevel 2
         MessageBox MB_OK|MB_ICONSTOP "无法设置安装文件夹的权限，安装已取消。" /SD IDOK
         Abort
     ${EndIf}
     SetOutPath "$INSTDIR"
-    ; A file written over keeps its owner and permissions: the setup's files are made anew.
-    Call MoveRunningProgramAside
-    Delete "$INSTDIR\${GUIDE}"
-    Delete "$INSTDIR\${UNINSTALLER}"
-    Call RemoveOldGuide
+    !insertmacro SET_ASIDE "${PROGRAM}" $EarlierProgram
+    !insertmacro SET_ASIDE "${GUIDE}" $EarlierGuide
+    !insertmacro SET_ASIDE "${UNINSTALLER}" $EarlierUninstaller
+    ; A silent setup answers Ignore when a file cannot be written, and goes on with the error flag set.
+    ClearErrors
     File "${STAGE}/${PROGRAM}"
     File "/oname=${GUIDE}" "${STAGE}/README.txt"
     WriteUninstaller "$INSTDIR\${UNINSTALLER}"
+    ${IfThen} ${Errors} ${|} Goto failed ${|}
     CreateShortcut "${SHORTCUT}" "$INSTDIR\${PROGRAM}"
-    ${If} ${Silent}
-        Call WriteServerSwitches
-    ${EndIf}
 
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Tempvaro"
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\${PROGRAM}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALLER}"'
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" /S'
+    ; Run in place, the uninstaller returns only when it is done (see un.onInit).
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" /S _?=$INSTDIR'
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
     ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
+    ; Last, so that a failure before leaves the entry naming the version that is there.
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+    ${If} ${Errors}
+failed:
+        MessageBox MB_OK|MB_ICONSTOP "无法写入安装文件，已恢复原来的安装，安装已取消。" /SD IDOK
+        Abort
+    ${EndIf}
+    ${If} ${Silent}
+        Call WriteServerSwitches
+    ${EndIf}
+    Call RemoveOldGuide
+    !insertmacro DROP_ASIDE $EarlierProgram
+    !insertmacro DROP_ASIDE $EarlierGuide
+    !insertmacro DROP_ASIDE $EarlierUninstaller
+    System::Call 'kernel32::CloseHandle(p $FolderHandle)'
 SectionEnd
+
+; Puts back the earlier install's files, or removes the new ones and the folders the setup made, and exits non-zero.
+Function .onInstFailed
+    !insertmacro PUT_BACK "${PROGRAM}" $EarlierProgram
+    !insertmacro PUT_BACK "${GUIDE}" $EarlierGuide
+    !insertmacro PUT_BACK "${UNINSTALLER}" $EarlierUninstaller
+    ${IfThen} $EarlierProgram == "" ${|} Delete "${SHORTCUT}" ${|}
+    System::Call 'kernel32::CloseHandle(p $FolderHandle)'
+    ; The folders made are the topmost of those that were missing.
+    StrCpy $3 $INSTDIR
+    IntOp $5 $MissingFolders - $MadeFolders
+    ${ForEach} $4 1 $MissingFolders + 1
+        ${IfThen} $4 > $5 ${|} RMDir $3 ${|}
+        ${GetParent} $3 $3
+    ${Next}
+    SetErrorLevel 2
+FunctionEnd
+
+; Run in place, as the registered quiet uninstall runs it (_?= names the folder), the uninstaller is the process its
+; caller waits for, and it moves its running image out of the folder, which it could not otherwise empty. A deletion
+; at the next start is only for a folder above which only administrators may change anything.
+!define FILE_TYPE_DISK 1
+; More than the uninstaller opens.
+!define HANDLE_LIMIT 4096
+Function un.onInit
+    SetShellVarContext all
+    ${If} $EXEDIR == $INSTDIR
+        InitPluginsDir
+        ; NSIS holds its own file open without delete sharing, and reads nothing more from it once the plug-in that
+        ; this call brings out is out: that handle, the one on a disk file of this path, is closed.
+        StrCpy $1 4
+        ${Do}
+            System::Call 'kernel32::GetFileType(p r1) i .r0'
+            ${If} $0 = ${FILE_TYPE_DISK}
+                System::Call 'kernel32::GetFinalPathNameByHandleW(p r1, w .r2, i ${NSIS_MAX_STRLEN}, i 0)'
+                ${If} $2 == "\\?\$EXEPATH"
+                    System::Call 'kernel32::CloseHandle(p r1)'
+                ${EndIf}
+            ${EndIf}
+            IntOp $1 $1 + 4
+        ${LoopUntil} $1 > ${HANDLE_LIMIT}
+        System::Call 'kernel32::MoveFileExW(w "$EXEPATH", w "$PLUGINSDIR\${UNINSTALLER}", i 0) i .r0'
+        ${IfThen} $0 <> 0 ${|} StrCpy $MovedUninstaller "$PLUGINSDIR\${UNINSTALLER}" ${|}
+    ${EndIf}
+    Call un.InsideProgramFiles
+    Call un.FoldersAboveOnlyAdministrators
+    StrCpy $RebootOk $0
+FunctionEnd
+
+Function un.onUninstFailed
+    ${IfThen} $MovedUninstaller != "" ${|} Rename $MovedUninstaller "$INSTDIR\${UNINSTALLER}" ${|}
+FunctionEnd
 
 !define CLSID_TaskScheduler "{0f87369f-a4e5-4cfc-bd3e-73e6154572dd}"
 !define IID_ITaskService "{2faba4c7-4da9-4013-9697-20cc3fd40f85}"
@@ -616,14 +823,19 @@ FunctionEnd
 Section Uninstall
     Call un.DeleteLogonTasks
     DeleteRegValue HKLM "${RUN_KEY}" "${PROGRAM}"
-    Delete /REBOOTOK "$INSTDIR\${PROGRAM}"
+    Delete "$INSTDIR\${PROGRAM}"
     Delete "$INSTDIR\${GUIDE}"
     Delete "$INSTDIR\NetTimeConfig.ini"
-    Delete /REBOOTOK "$INSTDIR\Chronvik.exe"
+    Delete "$INSTDIR\Chronvik.exe"
     Delete "$INSTDIR\${UNINSTALLER}"
     Call un.RemoveOldGuide
     Delete "${SHORTCUT}"
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
     ; Only when empty: a file of the user's own in the folder stays, and so does the folder.
-    RMDir /REBOOTOK "$INSTDIR"
+    RMDir "$INSTDIR"
+    ${If} $RebootOk = 1
+        Delete /REBOOTOK "$INSTDIR\${PROGRAM}"
+        Delete /REBOOTOK "$INSTDIR\Chronvik.exe"
+        RMDir /REBOOTOK "$INSTDIR"
+    ${EndIf}
 SectionEnd

@@ -1,9 +1,13 @@
 // One TCP exchange with a server: socket library, name look-up, bounded connect and clean-up in one place.
 #include "net/tcp_exchange.h"
 
+#include "net/host_lookup.h"
 #include "net/socket_support.h"
 
 namespace {
+
+// As long as the time servers' look-up may take.
+const DWORD kTcpLookupBoundMs = 3000;
 
 // Waits at most `milliseconds` until the socket can be read, or written when it is connecting.
 bool WaitForSocket(SOCKET socket, bool forWrite, DWORD milliseconds) {
@@ -42,19 +46,21 @@ int RunTcpExchange(const char *host, unsigned short port, DWORD connectMs, TcpEx
     const SocketLibrary library;
     if (!library.Started())
         return 0;
-    OwnedSocket socket;
     HostAddresses addresses;
-    ResolveHost(host, &addresses);
-    if (addresses.count == 0)
-        return 0;
-    SocketAddress &address = addresses.address[0];
-    SetPort(address, port);
-    SocketReader reader = {INVALID_SOCKET, 0};
-    reader.WaitAtMost(connectMs);
-    // Bounded, so that an address that never answers costs at most connectMs.
-    if (!StartConnecting(socket, address) || !WaitForSocket(socket.Get(), true, connectMs) ||
-        !ConnectionOpened(socket.Get()))
-        return 0;
-    reader.socket = socket.Get();
-    return exchange(socket.Get(), reader, context);
+    ResolveHosts(&host, 1, kTcpLookupBoundMs, &addresses);
+    for (int i = 0; i < addresses.count; ++i) {
+        SocketAddress &address = addresses.address[i];
+        SetPort(address, port);
+        OwnedSocket socket;
+        SocketReader reader = {INVALID_SOCKET, 0};
+        reader.WaitAtMost(connectMs);
+        // Bounded, so that an address that never answers costs at most connectMs; a half-working IPv6 route then
+        // costs the update no more than that before the next address.
+        if (StartConnecting(socket, address) && WaitForSocket(socket.Get(), true, connectMs) &&
+            ConnectionOpened(socket.Get())) {
+            reader.socket = socket.Get();
+            return exchange(socket.Get(), reader, context);
+        }
+    }
+    return 0;
 }

@@ -19,8 +19,8 @@ struct SocketReader {
 // Does the exchange on a connected socket; returns the exchange's result.
 typedef int (*TcpExchange)(SOCKET socket, SocketReader &reader, void *context);
 
-// Starts the socket library (version 2.0), resolves host to its first address (of either family), connects to port
-// within connectMs, and runs exchange with a reader whose deadline is connectMs from the start. The socket is closed
-// and the socket library shut down on every path. Returns 0 when the name did not resolve or the connection failed,
-// otherwise the exchange's result.
+// Starts the socket library (version 2.0), resolves host within a bound to its addresses of either family, connects to
+// port at each in the resolver's order until one opens within connectMs, and runs exchange there with a reader whose
+// deadline is connectMs from that connection's start. Sockets are closed and the socket library shut down on every
+// path. Returns 0 when the name did not resolve or no connection opened, otherwise the exchange's result.
 int RunTcpExchange(const char *host, unsigned short port, DWORD connectMs, TcpExchange exchange, void *context);

@@ -1,12 +1,28 @@
 // Text from a program without a window: to its redirected standard output, else to its parent's console.
 #include "platform/standard_output.h"
 
+#include <winioctl.h>
+#include <winternl.h>
+
 #include "platform/interface_text.h"
+#include "platform/system_library.h"
 
 namespace {
 
 // Room for one written piece in UTF-8: at most three bytes for each character of an interface text.
 const int kUtf8Size = kInterfaceTextSize * 3;
+
+typedef NTSTATUS(NTAPI *QueryVolumeFunction)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FS_INFORMATION_CLASS);
+
+// NUL or a serial port: asked of the device, since an inherited console handle fails GetConsoleMode too until the
+// program attaches. Windows 7's console handles are no kernel handles: the question fails, and they count as console.
+bool IsCharacterDeviceButNoConsole(HANDLE output) {
+    const QueryVolumeFunction query = SystemFunction<QueryVolumeFunction>(L"ntdll.dll", "NtQueryVolumeInformationFile");
+    IO_STATUS_BLOCK status;
+    FILE_FS_DEVICE_INFORMATION device;
+    return query && query(output, &status, &device, sizeof device, FileFsDeviceInformation) >= 0 &&
+           device.DeviceType != FILE_DEVICE_CONSOLE;
+}
 
 } // namespace
 
@@ -16,6 +32,8 @@ void StandardOutput::Open() {
     DWORD mode;
     if (type == FILE_TYPE_DISK || type == FILE_TYPE_PIPE) {
         target_ = output;
+    } else if (type == FILE_TYPE_CHAR && IsCharacterDeviceButNoConsole(output)) {
+        // `>nul` asks for silence, not the console.
     } else if (AttachConsole(ATTACH_PARENT_PROCESS)) {
         // A windowed program gets no handles of the console it attaches to: it opens the console's output itself.
         parentConsole_.Reset(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -23,7 +41,7 @@ void StandardOutput::Open() {
         if (parentConsole_.IsOpen())
             target_ = parentConsole_.Get();
     } else if (type == FILE_TYPE_CHAR) {
-        // A character device that is no console of ours, such as NUL.
+        // A console the program already has (Wine gives a windowed program its parent's).
         target_ = output;
     }
     console_ = target_ != nullptr && GetConsoleMode(target_, &mode);

@@ -10,7 +10,8 @@ class StandardOutput {
 public:
     StandardOutput() : target_(nullptr), console_(false) {}
 
-    // Finds where the text goes; without a redirected output or a parent console, Write does nothing.
+    // Finds where the text goes; with an output redirected to NUL, or neither a redirected output nor a parent
+    // console, Write does nothing.
     void Open();
     // A console gets wide text, so that Chinese shows right in any code page; a file or pipe gets UTF-8.
     void Write(const wchar_t *text) const;

@@ -31,11 +31,8 @@ void UpdateChecker::ApplyVersionPage(const char *body, int length) {
     // Each pair of bytes is read as text, so a zero byte or a short page ends it early.
     char cell[kVersionPageSize] = {};
     memcpy(cell, body, static_cast<size_t>(length < 0 ? 0 : (length < kVersionPageSize ? length : kVersionPageSize)));
-    char marker[3] = {};
-    char number[3] = {};
-    FormatText(marker, sizeof marker, "%c%c", cell[0], cell[1]);
-    FormatText(number, sizeof number, "%c%c", cell[2], cell[3]);
-    if (strcmp(marker, kMarker) == 0)
+    const char number[3] = {cell[2], cell[3], 0};
+    if (cell[0] == kMarker[0] && cell[1] == kMarker[1])
         markerSeen = 1;
     latestVersion = static_cast<int32_t>(ReadDecimal(number));
 }
@@ -43,5 +40,5 @@ void UpdateChecker::ApplyVersionPage(const char *body, int length) {
 int UpdateChecker::CompareVersion(int current) const {
     if (markerSeen == 0 || latestVersion == 0)
         return kVersionUnknown;
-    return latestVersion == current ? kVersionCurrent : kVersionDifferent;
+    return latestVersion > current ? kVersionNewer : kVersionCurrent;
 }

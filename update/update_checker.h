@@ -10,7 +10,7 @@ class HeldFile;
 // The running build, as the About box's version says.
 const int CURRENT_VERSION = TEMPVARO_BUILD_NUMBER;
 
-enum VersionResult { kVersionUnknown = 0, kVersionCurrent = 1, kVersionDifferent = 2 };
+enum VersionResult { kVersionUnknown = 0, kVersionCurrent = 1, kVersionNewer = 2 };
 
 class UpdateChecker {
 public:
@@ -21,8 +21,8 @@ public:
     void SetSource(const char *hostName, const char *folderPath, const char *pageName, const char *programFile);
     // Reads the version page's four bytes (fewer when it was shorter): "zq" and the build number.
     void ApplyVersionPage(const char *body, int length);
-    // kVersionUnknown without a marker or a number, kVersionCurrent for `current`, else kVersionDifferent (a lower
-    // number too).
+    // kVersionUnknown without a marker or a number, kVersionNewer for a number above `current`, else kVersionCurrent:
+    // a lower build is never offered, since a rollback through the update channel is a downgrade attack.
     int CompareVersion(int current) const;
 
     // Network and file work; Windows only.
@@ -31,8 +31,8 @@ public:
     // then holds the file open for reading, with read sharing only, so that nobody can write, rename or delete it.
     // On any failure, what was written is deleted.
     int DownloadUpdate(HeldFile &download);
-    // True when the held file carries a valid signature from the running program's own publisher; a file that does
-    // not is closed and deleted.
+    // True when the held file carries a valid signature from the running program's own publisher and a version record
+    // of this program (OriginalFilename Tempvaro.exe) of the announced build; another file is closed and deleted.
     bool VerifyDownload(HeldFile &download);
     // Opens the held file through the shell when its size is the announced one, then lets it go.
     void LaunchUpdate(HeldFile &download);

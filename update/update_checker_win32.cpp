@@ -10,6 +10,7 @@
 #include "net/http_request.h"
 #include "net/http_response.h"
 #include "update/publisher_check.h"
+#include "update/version_record.h"
 
 namespace {
 
@@ -19,6 +20,9 @@ const DWORD kWaitMs = 10000;
 const int kProbeRequestSize = 512;
 const int kDownloadRequestSize = 256;
 const int kBlockSize = 1024;
+// The name every build's version record gives; the vendor's other signed files (the setup, its uninstaller) give
+// theirs.
+const char kProgramName[] = "Tempvaro.exe";
 
 // Sends the request and reads the response header; false unless the header arrived whole.
 bool RequestHeader(SOCKET socket, SocketReader &reader, const char *request, char *header, int *headerLength) {
@@ -140,6 +144,21 @@ bool TargetPath(const char *fileName, wchar_t (&target)[kPathSize]) {
            ProgramFileBeside(name, target, kPathSize);
 }
 
+// Whether the file is build `build` of this program by its own version record. Its resources are mapped as data, so
+// nothing of it runs, and version.dll, which is no Known DLL, is not needed.
+bool IsProgramBuild(const wchar_t *path, int build) {
+    const HMODULE module = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (module == nullptr)
+        return false;
+    const HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(VS_VERSION_INFO), MAKEINTRESOURCEW(16)); // RT_VERSION
+    const HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+    const void *record = loaded ? LockResource(loaded) : nullptr;
+    const bool matches = record && IsVersionRecordOf(static_cast<const unsigned char *>(record),
+                                                     SizeofResource(module, found), build, kProgramName);
+    FreeLibrary(module);
+    return matches;
+}
+
 } // namespace
 
 void UpdateChecker::ProbeVersion() {
@@ -164,7 +183,9 @@ int UpdateChecker::DownloadUpdate(HeldFile &download) {
 bool UpdateChecker::VerifyDownload(HeldFile &download) {
     if (!download.IsOpen())
         return false;
-    if (IsSignedBySamePublisher(download.path, download.file.Get()))
+    // Another file the vendor signed, or an older signed build, passes the publisher check: its record tells them
+    // apart.
+    if (IsSignedBySamePublisher(download.path, download.file.Get()) && IsProgramBuild(download.path, latestVersion))
         return true;
     download.Close();
     DeleteFileW(download.path);

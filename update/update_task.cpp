@@ -31,7 +31,7 @@ DWORD WINAPI UpdateTask(LPVOID ownerWindow) {
     // Offered only once the whole file is here and carries our own publisher's signature; from the download to the
     // launch (or the answer No) the file stays held, so the build checked is the build started.
     HeldFile download;
-    if (checker.CompareVersion(CURRENT_VERSION) == kVersionDifferent && checker.DownloadUpdate(download) == 1 &&
+    if (checker.CompareVersion(CURRENT_VERSION) == kVersionNewer && checker.DownloadUpdate(download) == 1 &&
         checker.VerifyDownload(download) && UserAcceptsUpdate(static_cast<HWND>(ownerWindow)))
         checker.LaunchUpdate(download);
     return 0;

@@ -334,6 +334,22 @@ class CommandLineTest(TempvaroTestCase):
         self.assertEqual(code, 87)
         self.assertIn("用法 Usage: Tempvaro.exe", shown)
 
+    def test_in_a_batch_file_output_to_nul_goes_nowhere_and_the_rest_to_the_console(self):
+        # Wine gives a windowed program its parent's console already, so the attach that sent `>nul` text to the
+        # console on Windows cannot happen here: this shows NUL kept silent and the console still written.
+        self.servers[1].answer(0)
+        program = harness.Program(display)
+        self.addCleanup(program.stop)
+        name = program.exe.name
+        (program.workdir / "check.cmd").write_text(f"@{name} /check >nul\r\n@echo check %ERRORLEVEL%\r\n@{name} /?\r\n")
+        with tempfile.TemporaryFile() as out:
+            subprocess.run(["script", "-qec", f"{harness.WINE} cmd /c check.cmd", "/dev/null"], cwd=program.workdir,
+                           stdout=out, stdin=subprocess.DEVNULL, timeout=60)
+            shown = out.seek(0) or out.read().decode(errors="replace")
+        self.assertIn("check 0", shown)
+        self.assertNotIn(ACCURATE, shown)
+        self.assertIn("用法 Usage: Tempvaro.exe", shown)
+
 
 class WebTimeTest(TempvaroTestCase):
     """Web servers' Date headers where the time servers are gone: one named in a slot, and the built-in hosts."""

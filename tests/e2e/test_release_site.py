@@ -186,7 +186,8 @@ class InstallerTest(unittest.TestCase):
         view = "/reg:32" if X86 else "/reg:64"
         uninstall = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tempvaro"
         # A time server that is no host name stops the silent setup before it installs anything.
-        for name in ("ntp_1.example", "a..b", "x" * 64 + ".example", "ｎｔｐ.example"):
+        for name in ("ntp_1.example", "a..b", "x" * 64 + ".example", "ｎｔｐ.example", "http://", "http://a_b",
+                     "ftp://ntp.example"):
             self.assertEqual(wine(release.setup, "/S", f"/SERVER2={name}")[0], 87, name)
         self.assertFalse(folder.exists())
         self.assertEqual(wine(release.setup, "/S"), (0, ""))
@@ -197,13 +198,13 @@ class InstallerTest(unittest.TestCase):
         # The folder by its short name is the same folder, inside Program Files.
         listing = wine("cmd", "/c", "dir", "/x", "C:\\")[1]
         short = re.search(r"<DIR>\s+(\S+)\s+" + re.escape(folder.parent.name) + r"\s*$", listing, re.M)[1]
-        self.assertEqual(wine(release.setup, "/S", "/SERVER1=ntp-1.tempvaro.test", "/SERVER3=",
+        self.assertEqual(wine(release.setup, "/S", "/SERVER1=HTTP://ntp-1.tempvaro.test", "/SERVER3=",
                               rf"/D=C:\{short}\Tempvaro")[0], 0)
         self.assertIn(rf"C:\{folder.parent.name}\Tempvaro", wine("reg", "query", uninstall, view)[1])
         self.assertFalse((folder / "README.txt").exists(), "the guide an earlier setup installed")
         self.assertTrue(running.running())
         self.assertEqual((folder / "NetTimeConfig.ini").read_text().split(),
-                         ["[Config]", "AutoXiao=1", "TimeServer1=ntp-1.tempvaro.test"])
+                         ["[Config]", "AutoXiao=1", "TimeServer1=http://ntp-1.tempvaro.test"])
         self.assertEqual((folder / "Tempvaro.exe").read_bytes(), release.published.read_bytes())
         running.stop()
         (folder / "wine.log").unlink()
@@ -251,3 +252,54 @@ class InstallerTest(unittest.TestCase):
         self.assertEqual(wine(installed / "uninst.exe", "/S")[0], 0)
         subprocess.run([os.environ["WINESERVER"], "-w"], timeout=60)
         self.assertEqual([path.name for path in installed.iterdir()], ["README.txt"])
+
+    def test_a_failed_setup_puts_back_the_quiet_uninstall_waits_and_folders_in_program_files_are_checked(self):
+        prefix = pathlib.Path(self.enterContext(tempfile.TemporaryDirectory(prefix="tempvaro-prefix-")))
+        self.enterContext(mock.patch.dict(os.environ, WINEPREFIX=str(prefix), TEMPVARO_WINEPREFIX=str(prefix)))
+        self.addCleanup(subprocess.run, [os.environ["WINESERVER"], "-k"])
+        subprocess.run([harness.ROOT / "tests/wine/prepare_prefix.sh"], check=True)
+        programs = prefix / "drive_c" / ("Program Files (x86)" if X86 else "Program Files")
+        folder = programs / "Tempvaro"
+        uninstall = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tempvaro"
+        view = "/reg:32" if X86 else "/reg:64"
+        self.assertEqual(wine(release.setup, "/S")[0], 0)
+
+        # No file can be made in the folder beyond the one spare: the program is written, the guide and the uninstaller
+        # are not, and the earlier install is put back as it was.
+        earlier = {path.name: path.read_bytes() for path in folder.iterdir()} | {"uninst.exe": b"earlier"}
+        subprocess.run(["mount", "-t", "tmpfs", "-o", f"nr_inodes={len(earlier) + 2}", "tempvaro", str(folder)],
+                       check=True)
+        self.addCleanup(subprocess.run, ["umount", "-q", "-l", str(folder)], stderr=subprocess.DEVNULL)
+        for name, content in earlier.items():
+            (folder / name).write_bytes(content)
+        self.assertEqual(wine("reg", "add", uninstall, "/v", "DisplayVersion", "/d", "3.0", "/f", view)[0], 0)
+        self.assertEqual(wine(release.setup, "/S")[0], 2)
+        self.assertEqual({path.name: path.read_bytes() for path in folder.iterdir()}, earlier)
+        self.assertIn("3.0", wine("reg", "query", uninstall, "/v", "DisplayVersion", view)[1])
+        subprocess.run(["umount", str(folder)], check=True)
+
+        # The registered quiet uninstall, run as a fleet tool runs it, returns when it is done; the next setup stays.
+        command = re.search(r"QuietUninstallString\s+REG_SZ\s+(.+)", wine("reg", "query", uninstall, view)[1])[1]
+        (prefix / "drive_c/uninstall.bat").write_text(command.strip() + "\r\nexit /b %errorlevel%\r\n")
+        self.assertEqual(wine("cmd", "/c", r"C:\uninstall.bat")[0], 0)
+        self.assertFalse(folder.exists())
+        self.assertEqual(wine(release.setup, "/S")[0], 0)
+        subprocess.run([os.environ["WINESERVER"], "-w"], timeout=60)
+        self.assertEqual(sorted(path.name for path in folder.iterdir()),
+                         ["Tempvaro 使用说明.txt", "Tempvaro.exe", "uninst.exe"])
+        self.assertIn(r"Tempvaro\uninst.exe", wine("reg", "query", uninstall, view)[1])
+
+        # A folder in Program Files that Wine shows others may change is refused, one the setup makes is its own.
+        listing = wine("cmd", "/c", "dir", "/x", "C:\\")[1]
+        short = re.search(r"<DIR>\s+(\S+)\s+" + re.escape(programs.name) + r"\s*$", listing, re.M)[1]
+        (programs / "Vendor").mkdir()
+        self.assertEqual(wine(release.setup, "/S", rf"/D=C:\{short}\Vendor\Tempvaro")[0], 2)
+        self.assertEqual(list((programs / "Vendor").iterdir()), [])
+        self.assertEqual(wine(release.setup, "/S", rf"/D=C:\{short}\New\Tempvaro")[0], 0)
+        self.assertEqual(wine(release.setup, "/S", "/ALLOWWRITABLEPARENTS", rf"/D=C:\{short}\Vendor\Tempvaro")[0], 0)
+        # A link where a folder above was is refused when the folder is locked, and what the setup made is gone; a Unix
+        # link stands in for a junction, which Wine does not have.
+        (prefix / "drive_c/Elsewhere").mkdir()
+        (programs / "Link").symlink_to("../Elsewhere")
+        self.assertEqual(wine(release.setup, "/S", "/ALLOWWRITABLEPARENTS", rf"/D=C:\{short}\Link\Tempvaro")[0], 2)
+        self.assertEqual(list((prefix / "drive_c/Elsewhere").iterdir()), [])

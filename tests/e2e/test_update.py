@@ -1,7 +1,7 @@
 """End-to-end tests of the update flow against a fake vendor web server that misbehaves: Tempvaro.exe under Wine,
-signed by a test publisher made for the run. A build is offered only when it is whole and signed by the same
-publisher (the same name and the same key), and from the check to the launch nobody can change it. Yes and No on a
-good release are tested against nginx in test_release_site."""
+signed by a test publisher made for the run. A build is offered only when it is newer, whole and signed by the same
+publisher (the same name and the same key), its record names the build announced, and from the check to the launch
+nobody can change it. Yes and No on a good release are tested against nginx in test_release_site."""
 
 import os
 import pathlib
@@ -29,11 +29,11 @@ display = None
 keys = None
 
 
-def retarget_record(source, target):
+def retarget_record(source, target, name="TEMPVARO_RECORD", other="TEMPVARO_RECORX"):
     """A copy of a build, the same size, whose stand-in records into the file named by TEMPVARO_RECORX instead, so
-    that a record tells which of the two ran."""
+    that a record tells which of the two ran; or with another text of the same length changed."""
     data = pathlib.Path(source).read_bytes()
-    name, other = "TEMPVARO_RECORD".encode("utf-16-le"), "TEMPVARO_RECORX".encode("utf-16-le")
+    name, other = name.encode("utf-16-le"), other.encode("utf-16-le")
     assert data.count(name) == 1
     pathlib.Path(target).write_bytes(data.replace(name, other))
     return target
@@ -66,6 +66,8 @@ class Builds:
         self.tampered = tamper(self.good, self.directory / "tampered.exe")
         self.swapped = retarget_record(self.good, self.directory / "swapped.exe")
         self.unsigned = RECORD_RUN
+        renamed = retarget_record(RECORD_RUN, self.directory / "renamed.exe", "Tempvaro.exe\0", "uninst.exe\0\0\0")
+        self.uninstaller = sign(renamed, self.directory / "uninst.exe", ours)
 
     def remove(self):
         shutil.rmtree(self.directory, ignore_errors=True)
@@ -126,8 +128,9 @@ class UpdateTest(unittest.TestCase):
         self.assertEqual(self.runs(), [])
         self.assertTrue(program.running())
 
-    def test_current_build_is_neither_downloaded_nor_offered(self):
-        self.serve("zq31", keys.good)
+    def assert_nothing_fetched(self, page):
+        """With `page` served, the program asks for the version page only, and offers and keeps nothing."""
+        self.serve(page, keys.good)
         program = self.launch()
         harness.wait_until(lambda: VERSION_PATH in self.server.paths_requested(), OFFER_TIMEOUT, "the probe")
         time.sleep(3)
@@ -135,11 +138,18 @@ class UpdateTest(unittest.TestCase):
         self.assertEqual(self.offer_windows(), [])
         self.assertFalse((program.workdir / "Chronvik.exe").exists())
 
-    def test_builds_from_anyone_else_are_refused(self):
-        for name in ("unsigned", "tampered", "other_publisher", "same_name_other_key"):
+    def test_current_build_is_neither_downloaded_nor_offered(self):
+        self.assert_nothing_fetched("zq31")
+
+    def test_an_older_build_is_neither_downloaded_nor_offered(self):
+        self.assert_nothing_fetched("zq30")
+
+    def test_builds_from_anyone_else_and_other_files_of_ours_are_refused(self):
+        # The last two are ours but not the build announced: the uninstaller, and build 32 announced as 33.
+        for name in ("unsigned", "tampered", "other_publisher", "same_name_other_key", "uninstaller", "good"):
             with self.subTest(build=name):
                 self.server.requests.clear()
-                self.serve("zq32", getattr(keys, name))
+                self.serve("zq33" if name == "good" else "zq32", getattr(keys, name))
                 program = self.launch()
                 try:
                     self.assert_never_offered(program)

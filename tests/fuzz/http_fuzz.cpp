@@ -1,5 +1,6 @@
 // Fuzz target: the vendor's responses as a hostile server could send them, handed out in random pieces, through
-// the header reader, the status, length and Date parsers and the version page; and the same bytes as an SNTP answer.
+// the header reader, the status, length and Date parsers and the version page; and the same bytes as an SNTP answer
+// and as a version record.
 #include <stddef.h>
 #include <stdint.h>
 #include <string.h>
@@ -9,6 +10,7 @@
 #include "net/http_response.h"
 #include "time/web_time.h"
 #include "update/update_checker.h"
+#include "update/version_record.h"
 
 namespace {
 
@@ -55,6 +57,7 @@ void CheckSntpAnswer(const uint8_t *data, size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     CheckSntpAnswer(data, size);
+    IsVersionRecordOf(data, size, CURRENT_VERSION, "Tempvaro.exe");
     const size_t pieceCount = size > 0 ? data[0] % 16 : 0;
     if (size < 1 + pieceCount)
         return 0;

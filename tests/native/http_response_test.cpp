@@ -1,13 +1,17 @@
-// The header reader, status code, Content-Length, request and version page, over plain byte buffers.
+// The header reader, status code, Content-Length, request and version page over byte buffers; a build's version record.
 #include <gtest/gtest.h>
 
 #include <string.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "net/http_request.h"
 #include "net/http_response.h"
 #include "update/update_checker.h"
+#include "update/version_record.h"
 
 namespace {
 
@@ -44,6 +48,18 @@ int Classify(const char *body, int length) {
     UpdateChecker checker;
     checker.ApplyVersionPage(body, length);
     return checker.CompareVersion(CURRENT_VERSION);
+}
+
+// Build 31's record from windres with `bytes` at `at` (OriginalFilename's block at 572; the last key ends at 884).
+std::string Record(size_t at = 0, const std::string &bytes = "") {
+    std::ifstream file(TEMPVARO_RECORD_FIXTURE, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {}).replace(at, bytes.size(), bytes);
+}
+
+// Read from a buffer of exactly its size, so that the address sanitizer sees any read past it.
+bool IsBuild(const std::string &record, int build = 31) {
+    const std::vector<unsigned char> exact(record.begin(), record.end());
+    return IsVersionRecordOf(exact.data(), exact.size(), build, "Tempvaro.exe");
 }
 
 } // namespace
@@ -130,15 +146,15 @@ TEST(FormatHttpRequest, FillsTheTemplateAndRefusesWhatDoesNotFit) {
     EXPECT_FALSE(FormatHttpRequest("/soft/Chronvik/", "Chronvik.exe", (host + "h").c_str(), small, sizeof small));
 }
 
-TEST(VersionPage, OffersOnlyADifferentBuildBehindTheMarker) {
+TEST(VersionPage, OffersOnlyANewerBuildBehindTheMarker) {
     EXPECT_EQ(Classify("zq31", 4), kVersionCurrent);
-    EXPECT_EQ(Classify("zq32", 4), kVersionDifferent);
-    EXPECT_EQ(Classify("zq30", 4), kVersionDifferent); // a lower number is offered too
+    EXPECT_EQ(Classify("zq32", 4), kVersionNewer);
+    EXPECT_EQ(Classify("zq30", 4), kVersionCurrent); // a lower build is never offered
     EXPECT_EQ(Classify("zq31 and more", 13), kVersionCurrent);
     EXPECT_EQ(Classify("ZQ31", 4), kVersionUnknown);
     EXPECT_EQ(Classify("Zq31", 4), kVersionUnknown);
     EXPECT_EQ(Classify("zqab", 4), kVersionUnknown);
-    EXPECT_EQ(Classify("zq3", 3), kVersionDifferent); // build 3
+    EXPECT_EQ(Classify("zq3", 3), kVersionCurrent); // build 3
     EXPECT_EQ(Classify("zq", 2), kVersionUnknown);
     EXPECT_EQ(Classify("", 0), kVersionUnknown);
 }
@@ -161,4 +177,18 @@ TEST(ReadDecimal, FollowsTheUsualRule) {
     EXPECT_EQ(ReadDecimal("+3"), 3);
     EXPECT_EQ(ReadDecimal("ab"), 0);
     EXPECT_EQ(ReadDecimal(""), 0);
+}
+
+TEST(VersionRecord, IsThisProgramsAnnouncedBuildWithEveryLengthInItsBlock) {
+    EXPECT_TRUE(IsBuild(Record()));
+    EXPECT_FALSE(IsBuild(Record(), 32));
+    EXPECT_FALSE(IsBuild(Record(52, "\1"))) << "3.1.0.1";
+    EXPECT_FALSE(IsBuild(Record(612, std::string("u\0n\0i\0n\0s\0t\0.\0e\0x\0e\0\0\0", 22)))) << "uninst.exe";
+    EXPECT_FALSE(IsBuild(Record(578, "o"))) << "no OriginalFilename";
+    EXPECT_FALSE(IsBuild(Record(40, "x"))) << "no fixed part's signature";
+    for (size_t size = 0; size < Record().size(); ++size)
+        EXPECT_FALSE(IsBuild(Record().substr(0, size))) << "cut at " << size;
+    EXPECT_FALSE(IsBuild(Record(128, "\xD0\x07"))) << "a table longer than its parent";
+    EXPECT_FALSE(IsBuild(Record(574, "\x28"))) << "a value past its block";
+    EXPECT_FALSE(IsBuild(Record(884, "xxxx"))) << "a key unterminated to the end";
 }

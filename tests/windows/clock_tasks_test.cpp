@@ -148,6 +148,19 @@ TEST_F(ClockTasksTest, AutoSyncSucceedsOnTheRetry) {
     EXPECT_EQ(third.Connections(), 1);
 }
 
+TEST_F(ClockTasksTest, AResumeDuringTheFirstAttemptBringsTheRetryForward) {
+    static const AutoSyncDelays delays = {100, 60000};
+    FakeTimeServer third;
+    ASSERT_TRUE(third.Start("127.0.0.13", ServerBehaviour::Silent));
+    ScheduleResyncEvery(3600000, &delays);
+    ASSERT_TRUE(StartAutoSync(&delays));
+    Watch(800); // into the attempt, which the silent server holds to its bound
+    ResyncAfterResume();
+    Watch(2 * kSntpWaitMs + 6000, "更新本机时间失败!");
+    EXPECT_EQ(Pane(0), "更新本机时间失败!") << "the retry came a first delay after the attempt, not a minute later";
+    ScheduleResyncEvery(0);
+}
+
 TEST_F(ClockTasksTest, TheDailySetKeepsItsCountdownAndAResumeBringsTheRetryForward) {
     static const AutoSyncDelays delays = {100, 60000};
     FakeTimeServer third;

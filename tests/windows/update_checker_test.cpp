@@ -47,7 +47,7 @@ protected:
         OfferVersionPage("zq32");
         server_.SetDownload(download);
         checker_.ProbeVersion();
-        EXPECT_EQ(checker_.CompareVersion(CURRENT_VERSION), kVersionDifferent);
+        EXPECT_EQ(checker_.CompareVersion(CURRENT_VERSION), kVersionNewer);
         download_.Close();
         return checker_.DownloadUpdate(download_);
     }
@@ -100,6 +100,18 @@ TEST_F(UpdateCheckerTest, NoServerMeansNoInformation) {
     checker_.ProbeVersion();
     EXPECT_EQ(checker_.CompareVersion(CURRENT_VERSION), kVersionUnknown);
     EXPECT_EQ(checker_.DownloadUpdate(download_), 0);
+}
+
+TEST_F(UpdateCheckerTest, TheNextAddressIsAskedWhenOneRefuses) {
+    OfferVersionPage("zq31");
+    for (const char *address : {"127.0.0.2", "127.0.0.16"}) { // two.tempvaro.test's, in whichever order they come
+        server_.Stop();
+        ASSERT_TRUE(server_.Listen(address, 80));
+        checker_.SetSource("two.tempvaro.test", "/soft/Chronvik/", "Chronvik.asp?id=711", "Chronvik.exe");
+        checker_.latestVersion = 0;
+        checker_.ProbeVersion();
+        EXPECT_EQ(checker_.latestVersion, 31) << address;
+    }
 }
 
 TEST_F(UpdateCheckerTest, DownloadsExactlyTheAnnouncedBytes) {
