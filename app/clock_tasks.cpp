@@ -15,6 +15,9 @@ const ULONGLONG kMillisecondsPerHour = 3600000;
 
 // 1 while an automatic set runs, from its start to its last text.
 volatile LONG g_autoSyncRunning;
+// 1 while a manual set, or an automatic set's attempt, asks the servers: one set at a time.
+volatile LONG g_setRunning;
+const DWORD kSetPollMs = 100;
 
 // The periodic set, on the window's thread only: its period (0 for none), when it is next due, and its delays.
 ULONGLONG g_resyncPeriodMs;
@@ -24,9 +27,23 @@ const AutoSyncDelays *g_resyncDelays;
 // Set when Windows resumes, for an automatic set waiting for its retry.
 const HANDLE g_resumed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
 
+bool ClaimSet() {
+    return InterlockedCompareExchange(&g_setRunning, 1, 0) == 0;
+}
+
+// Held by the caller's claim.
 bool SetClock() {
     const TimeServerNames names = ConfiguredServers();
-    return g_timeClient.SetClockFromServer(&names) == kSetDone;
+    const bool done = g_timeClient.SetClockFromServer(&names) == kSetDone;
+    InterlockedExchange(&g_setRunning, 0);
+    return done;
+}
+
+// The automatic set's attempt waits for a manual set to end rather than ask the servers beside it.
+bool SetClockWhenFree() {
+    while (!ClaimSet())
+        Sleep(kSetPollMs);
+    return SetClock();
 }
 
 void ReportSetDone() {
@@ -58,6 +75,9 @@ DWORD WINAPI StartupCheckTask(LPVOID) {
 }
 
 DWORD WINAPI ManualSyncTask(LPVOID) {
+    // A click, or Enter held down, while a set runs does nothing.
+    if (!ClaimSet())
+        return 0;
     g_appShell.SetPaneText(kMessagePane, kTextSetting);
     if (SetClock())
         ReportSetDone();
@@ -72,11 +92,11 @@ DWORD WINAPI AutoSyncTask(LPVOID parameter) {
     ResetEvent(g_resumed);
     g_appShell.SetPaneText(kMessagePane, kTextSetting);
     Sleep(delays.firstMs);
-    bool done = SetClock();
+    bool done = SetClockWhenFree();
     if (!done) {
         if (WaitForSingleObject(g_resumed, delays.retryMs) == WAIT_OBJECT_0)
             Sleep(delays.firstMs);
-        done = SetClock();
+        done = SetClockWhenFree();
     }
     if (done)
         ReportSetDone();

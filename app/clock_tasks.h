@@ -18,6 +18,7 @@ extern const AutoSyncDelays kAutoSyncDelays;
 TimeServerNames ConfiguredServers();
 
 DWORD WINAPI StartupCheckTask(LPVOID parameter);
+// Does nothing while another manual set, or an automatic set's attempt, runs.
 DWORD WINAPI ManualSyncTask(LPVOID parameter);
 // parameter: the AutoSyncDelays to use, or null for kAutoSyncDelays.
 DWORD WINAPI AutoSyncTask(LPVOID parameter);

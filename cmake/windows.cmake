@@ -36,6 +36,7 @@ add_library(tempvaro_core STATIC
     platform/system_library.cpp
     platform/window_dpi.cpp
     time/clock_lock.cpp
+    time/address_memory.cpp
     time/time_client.cpp
     time/time_fetch.cpp
     time/web_fetch.cpp

@@ -29,6 +29,7 @@ public:
     void Send(const HostAddresses *peers, int count, unsigned short port, DWORD now);
     // The peers still awaited: asked, not yet done, with an address left to ask.
     int Awaited() const;
+    bool Awaits(int peer) const { return peer < count_ && peers_[peer].socket.IsOpen(); }
     // Adds the awaited peers' sockets to `wait`.
     void Watch(SocketWait &wait) const;
     // When the next silent address is due to be given up.

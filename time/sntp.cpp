@@ -64,6 +64,8 @@ int ParseSntpAnswer(const unsigned char *data, size_t size, uint64_t transmit, S
         return kSntpNoAnswer;
     if (stratum == 0) {
         const char *code = reinterpret_cast<const char *>(data + kReferenceId);
+        if (memcmp(code, "RATE", 4) == 0)
+            return kSntpRate;
         return memcmp(code, "DENY", 4) == 0 || memcmp(code, "RSTR", 4) == 0 ? kSntpDenied : kSntpUnusable;
     }
     const uint64_t receivedStamp = ReadTimestamp(data + kReceive);

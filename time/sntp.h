@@ -12,6 +12,7 @@ enum SntpVerdict {
     kSntpTime = 1,     // a usable time
     kSntpDenied = 2,   // the server told us to stop asking it (kiss-o'-death DENY or RSTR)
     kSntpUnusable = 3, // the server's answer to our request, but with no time we can use
+    kSntpRate = 4,     // the server told us to ask it less often (kiss-o'-death RATE)
 };
 
 // The server's receive and transmit times of a usable answer, as 100-nanosecond intervals since 1601-01-01 UTC.

@@ -8,6 +8,7 @@
 #include "net/host_lookup.h"
 #include "platform/format_text.h"
 #include "platform/owned_handle.h"
+#include "time/address_memory.h"
 #include "time/clock_lock.h"
 #include "time/clock_report.h"
 #include "time/time_fetch.h"
@@ -25,7 +26,8 @@ bool FileTimeToUtc(uint64_t intervals, SYSTEMTIME *utc) {
 }
 
 // The servers' offset, asked in `order`, of the names given or else the built-in ones. The names are looked up
-// together first; `clock` starts only then, so that no look-up lies inside the measurement. reading is filled when
+// together first, and each address is asked once; `clock` starts only then, so that no look-up lies inside the
+// measurement. reading is filled when
 // a server answered.
 int FetchOffset(const TimeServerNames *names, const int (&order)[kTimeServerCount], MeasureClock *clock,
                 ClockReading *reading) {
@@ -44,6 +46,8 @@ int FetchOffset(const TimeServerNames *names, const int (&order)[kTimeServerCoun
     ResolveHosts(hosts, kTimeServerCount, kLookupBoundMs, servers);
     HostAddresses web[kTimeServerCount];
     TakeWebAddresses(webHosts, servers, web, kTimeServerCount);
+    // Waited out before the measurement, so that the spacing counts against no server's bound.
+    Sleep(PrepareAddresses(servers, kTimeServerCount));
     clock->Start();
     TimeAnswer answer;
     if (FetchClockOffset(servers, kTimeServerCount, true, *clock, &answer, web, webHosts))

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "net/udp_exchange.h"
+#include "time/address_memory.h"
 #include "time/calendar.h"
 #include "time/sntp.h"
 #include "time/web_fetch.h"
@@ -30,38 +31,6 @@ DWORD Earlier(DWORD a, DWORD b) {
     return a < b ? a : b;
 }
 
-// Servers that sent a kiss-o'-death DENY or RSTR are not asked by SNTP again while the program runs. Shared by every
-// worker; a slot is claimed once, atomically, and never cleared. An address is kept as a hash of itself (never 0,
-// the empty slot's value).
-volatile LONG g_deniedAddresses[8];
-
-LONG Fingerprint(const SocketAddress &address) {
-    const bool v6 = address.any.sa_family == AF_INET6;
-    const unsigned char *bytes = v6 ? reinterpret_cast<const unsigned char *>(&address.v6.sin6_addr)
-                                    : reinterpret_cast<const unsigned char *>(&address.v4.sin_addr);
-    uint32_t hash = 2166136261u ^ address.any.sa_family;
-    for (size_t i = 0; i < (v6 ? sizeof address.v6.sin6_addr : sizeof address.v4.sin_addr); ++i)
-        hash = (hash ^ bytes[i]) * 16777619u;
-    return static_cast<LONG>(hash | 1);
-}
-
-bool IsDenied(const SocketAddress &address) {
-    const LONG fingerprint = Fingerprint(address);
-    for (const volatile LONG &slot : g_deniedAddresses)
-        if (slot == fingerprint)
-            return true;
-    return false;
-}
-
-void Deny(const SocketAddress &address) {
-    const LONG fingerprint = Fingerprint(address);
-    for (volatile LONG &slot : g_deniedAddresses) {
-        const LONG held = InterlockedCompareExchange(&slot, fingerprint, 0);
-        if (held == 0 || held == fingerprint)
-            return;
-    }
-}
-
 // The port-37 walk: one server at a time, each within its bound. A server's addresses are tried one after another,
 // the next when the last has failed or has not connected within kNextAddressMs, and the first to connect is the one
 // read. The round trip is the time that connection took to open (a server may wait before it sends, and that wait
@@ -71,16 +40,13 @@ public:
     TimeProtocolWalk(const HostAddresses *servers, int count, const MeasureClock &clock)
         : servers_(servers), count_(count), clock_(clock) {}
 
-    // Starts on the next server that has an address; false when none is left.
+    // Starts on the next server; false when it has no address that could be asked.
     bool AskNext(DWORD now) {
         Close();
-        while (++server_ < count_) {
-            nextAddress_ = 0;
-            deadline_ = now + kServerAttemptMs;
-            if (StartAttempt(now))
-                return true;
-        }
-        return false;
+        ++server_;
+        nextAddress_ = 0;
+        deadline_ = now + kServerAttemptMs;
+        return StartAttempt(now);
     }
     // The server being asked.
     int Asked() const { return server_; }
@@ -155,6 +121,9 @@ private:
         while (nextAddress_ < server.count) {
             const int attempt = nextAddress_++;
             SocketAddress address = server.address[attempt];
+            // Its SNTP may have answered with a kiss-o'-death since the operation began.
+            if (!ClaimQuery(address))
+                continue;
             SetPort(address, kTimeProtocolPort);
             startedAt_[attempt] = clock_.Counter();
             lastStartedAt_ = now;
@@ -220,7 +189,7 @@ struct SntpRound {
 };
 
 int FormatRequest(void *context, int peer, const SocketAddress &address, char *packet) {
-    if (IsDenied(address))
+    if (!ClaimQuery(address))
         return 0;
     SntpRound &round = *static_cast<SntpRound *>(context);
     round.sentAt[peer] = round.clock->Counter();
@@ -236,8 +205,8 @@ int TakeAnswer(void *context, int peer, const SocketAddress &address, const char
     SntpAnswer answer;
     const int verdict = ParseSntpAnswer(reinterpret_cast<const unsigned char *>(packet), static_cast<size_t>(length),
                                         round.transmit[peer], &answer);
-    if (verdict == kSntpDenied)
-        Deny(address);
+    if (verdict == kSntpDenied || verdict == kSntpRate)
+        RememberAddress(address, verdict);
     if (verdict != kSntpTime)
         return verdict == kSntpNoAnswer ? 0 : 1;
     SntpSample &sample = round.samples[round.sampleCount];
@@ -290,7 +259,7 @@ int FetchClockOffset(const HostAddresses *servers, int count, bool sntp, const M
         round.open = true;
     }
     TimeProtocolWalk walk(servers, count, clock);
-    bool walking = walk.AskNext(clock.MillisecondsNow());
+    bool walking = false;
     bool walkAnswered = false;
     WebTimeWalk webWalk(web, webNames, web != nullptr ? count : 0, clock);
     bool webAsking = webWalk.AskNext(clock.MillisecondsNow());
@@ -307,6 +276,10 @@ int FetchClockOffset(const HostAddresses *servers, int count, bool sntp, const M
                 return 1;
             }
         }
+        // Port 37 asks a server only once its SNTP has failed, or when no SNTP answer has come in kSntpFirstMs.
+        while (!walking && !walkAnswered && walk.Asked() + 1 < count && round.sampleCount == 0 &&
+               (!round.open || now >= kSntpFirstMs || !datagrams.Awaits(walk.Asked() + 1)))
+            walking = walk.AskNext(now);
         if ((walkAnswered || webAnswered) && (!round.open || (now >= kSntpFirstMs && round.sampleCount == 0))) {
             *answer = walkAnswered ? TimeAnswer{walk.Offset(), walk.Value(), walk.Asked(), kProtocolTime}
                                    : TimeAnswer{webWalk.Offset(), 0, webWalk.Asked(), kProtocolHttp};
@@ -327,7 +300,7 @@ int FetchClockOffset(const HostAddresses *servers, int count, bool sntp, const M
         if (round.open) {
             datagrams.Watch(wait);
             wakeAt = Earlier(Earlier(wakeAt, round.Due()), datagrams.NextGiveUp());
-            if (walkAnswered || webAnswered)
+            if ((!walking || webAnswered) && now < kSntpFirstMs)
                 wakeAt = Earlier(wakeAt, kSntpFirstMs);
         }
         wait.Wait(wakeAt > now ? wakeAt - now : 0);
@@ -335,12 +308,8 @@ int FetchClockOffset(const HostAddresses *servers, int count, bool sntp, const M
         now = clock.MillisecondsAt(round.wokeAt);
         if (walking) {
             const int progress = walk.Advance(wait, round.wokeAt, now);
-            if (progress > 0) {
-                walkAnswered = true;
-                walking = false;
-            } else if (progress < 0) {
-                walking = walk.AskNext(now);
-            }
+            walkAnswered = progress > 0;
+            walking = progress == 0;
         }
         if (webAsking) {
             const int progress = webWalk.Advance(wait, round.wokeAt, now);

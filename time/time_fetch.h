@@ -1,5 +1,5 @@
-// Asks the time servers how far the machine's clock is off: SNTP to all of them from the first moment, and beside it
-// the Time Protocol walk, one server after another. One wait serves both.
+// Asks the time servers how far the machine's clock is off: SNTP to all of them from the first moment, and the Time
+// Protocol walk, one server after another, for those whose SNTP fails. One wait serves both.
 #pragma once
 
 #include <winsock2.h>
@@ -53,9 +53,11 @@ struct TimeAnswer {
     TimeProtocol protocol;
 };
 
-// Asks `count` servers (at most three), at the addresses given, in that order on port 37, and when `sntp`, all of them
-// by SNTP at once from the start. The SNTP round's choice ends the operation as soon as it is made; a port-37 answer
-// is taken only when no usable SNTP answer has come kSntpFirstMs after the start, or every SNTP server has failed.
+// Asks `count` servers (at most three), at the addresses given, when `sntp`, all of them by SNTP at once from the
+// start, and in that order on port 37 each server whose SNTP has failed, or every server once no usable SNTP answer
+// has come kSntpFirstMs after the start. The SNTP round's choice ends the operation as soon as it is made; a port-37
+// answer is taken only when no usable SNTP answer has come kSntpFirstMs after the start, or every SNTP server has
+// failed. An address barred by a kiss-o'-death is not asked on port 37.
 // 1 with the answer; 0 when neither protocol gave one. A server that names a time before this build's day, or zero,
 // has not answered. Every instant is read from `clock`, started before the call. `web`, when given, holds the
 // addresses of the slots that name web servers (named `webNames`), asked beside the rest with a port-37 answer's

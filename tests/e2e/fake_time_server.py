@@ -233,6 +233,8 @@ class FakeSntpServer:
 
     def __init__(self, host):
         self.requests = 0
+        # time.monotonic() of each request counted.
+        self.request_times = []
         self._reply = None
         self._stop = threading.Event()
         self._socket = socket.socket(family(host), socket.SOCK_DGRAM)
@@ -258,6 +260,7 @@ class FakeSntpServer:
             if len(request) != 48 or request[0] != 0x23:
                 continue
             self.requests += 1
+            self.request_times.append(time.monotonic())
             if self._reply:
                 offset, delay, spoof, kiss = self._reply
                 self._stop.wait(delay)

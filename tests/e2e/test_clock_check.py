@@ -125,7 +125,8 @@ class StartupCheckTest(TempvaroTestCase):
         self.assertEqual(panes[2], ACCURATE)
         # A second of the walk, a quarter of one for the other servers' SNTP answers, and polling.
         self.assertLess(reported - shown, 3.0, "the SNTP round waited for the port-37 walk")
-        self.assertEqual(self.servers.connections(), {1: 1, 2: 0, 3: 0}, "the walk was abandoned")
+        # Server 1's SNTP is refused at once: the walk may have reached its port 37 before chrony answered.
+        self.assertIn(self.servers.connections(), ({1: 0, 2: 0, 3: 0}, {1: 1, 2: 0, 3: 0}))
 
     def test_answer_delivered_in_pieces_is_assembled(self):
         self.servers[1].split(-offset(seconds=5))
@@ -176,12 +177,40 @@ class SntpTest(TempvaroTestCase):
     def requests(self):
         return {number: server.requests for number, server in self.sntp.items()}
 
-    def test_sntp_is_asked_from_the_start_and_wins_over_port_37(self):
-        self.servers[1].answer(-offset(seconds=5))
-        for server in self.sntp.values():
-            server.answer(0)
+    def test_sntp_is_asked_from_the_start_and_port_37_not_at_all_when_it_answers(self):
+        for number in SERVER_ADDRESSES:
+            self.servers[number].answer(-offset(seconds=5))
+            self.sntp[number].answer(0)
         self.assertEqual(self.wait_report(self.launch())[2], ACCURATE)
         self.assertEqual(self.requests(), {1: 1, 2: 1, 3: 1})
+        self.assertEqual(self.servers.connections(), {1: 0, 2: 0, 3: 0})
+
+    def test_three_slots_naming_one_address_are_asked_once(self):
+        workdir = self.settings_folder({2: "time.nist.gov", 3: "time.nist.gov"})
+        self.sntp[1].answer(0)
+        self.assertEqual(self.wait_report(self.launch(workdir=workdir))[2], ACCURATE)
+        self.assertEqual(self.requests(), {1: 1, 2: 0, 3: 0})
+
+    def test_a_rate_kiss_is_obeyed_and_no_address_is_asked_twice_within_4_s(self):
+        # The automatic set ticked, and a manual set clicked twice while the start-up check runs.
+        workdir = self.settings_folder({})
+        with open(os.path.join(workdir, "NetTimeConfig.ini"), "ab") as settings:
+            settings.write(b"AutoSetTime=1\r\n")
+        self.sntp[1].answer(0, kiss=b"RATE")
+        self.sntp[2].answer(0)
+        self.sntp[3].answer(0)
+        self.servers[1].close_early()
+        program = self.launch(workdir=workdir)
+        program.command(harness.IDOK)
+        program.command(harness.IDOK)
+        program.wait_panes(lambda p: p[0] == SET_DONE, 20, "the manual set")
+        harness.wait_until(lambda: min(self.sntp[2].requests, self.sntp[3].requests) >= 3, 20, "the automatic set")
+        # Past the automatic set's ten seconds and a spacing it might wait out, with room for anything more to come.
+        time.sleep(max(0.0, program.started + 17 - time.monotonic()))
+        self.assertEqual(self.requests(), {1: 1, 2: 3, 3: 3}, "the check, one manual set and the automatic set")
+        self.assertEqual(self.servers.connections(), {1: 0, 2: 0, 3: 0}, "RATE bars port 37 too")
+        times = [self.sntp[number].request_times for number in (2, 3)]
+        self.assertGreaterEqual(min(b - a for each in times for a, b in zip(each, each[1:])), 4.0)
 
     def test_port_37_refused_the_valid_sntp_answer_is_used_and_a_denying_server_not_asked_again(self):
         self.sntp[1].answer(0, kiss=b"DENY")
@@ -218,7 +247,8 @@ class AddressesTest(TempvaroTestCase):
     def test_a_name_with_only_an_ipv6_address_is_asked_on_both_protocols(self):
         port37 = FakeTimeServer("::1", mode="answer", offset=-offset(seconds=5))
         sntp = FakeSntpServer("::1")
-        sntp.answer(-offset(seconds=5))
+        # An unsynchronised server's answer: SNTP has failed, so port 37 is asked at once.
+        sntp.answer(0, kiss=b"INIT")
         report, took = self.report_from("v6only.tempvaro.test", port37, sntp)
         self.assertEqual(report, fast(seconds=5))
         self.assertLess(took, 3.0)
@@ -232,7 +262,7 @@ class AddressesTest(TempvaroTestCase):
         report, took = self.report_from("two.tempvaro.test", silent, port37, sntp)
         self.assertEqual(report, slow(seconds=7))
         self.assertLess(took, 3.0)
-        self.assertEqual((silent.sntp.requests, sntp.requests, port37.connections), (1, 1, 1))
+        self.assertEqual((silent.sntp.requests, sntp.requests, port37.connections), (1, 1, 0))
 
 
 class ManualSyncTest(TempvaroTestCase):

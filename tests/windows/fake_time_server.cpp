@@ -3,6 +3,7 @@
 
 #include <string.h>
 
+#include "time/address_memory.h"
 #include "time/sntp.h"
 
 namespace {
@@ -21,7 +22,14 @@ void PutStamp(char *at, uint64_t fileTime) {
         at[i] = static_cast<char>(stamp >> (56 - 8 * i));
 }
 
+const bool g_farApart = (g_addressClock = FarApartClock, true);
+
 } // namespace
+
+DWORD WINAPI FarApartClock() {
+    static volatile LONG ticks;
+    return static_cast<DWORD>(InterlockedExchangeAdd(&ticks, 600000));
+}
 
 uint32_t SecondsSince1900Now(unsigned *millisecondsIntoSecond) {
     const uint64_t since1900 = FileTimeNow(0) - kIntervalsFrom1601To1900;
@@ -113,7 +121,8 @@ DWORD WINAPI FakeSntpServer::ServeLoop(LPVOID self) {
         // Version 4, a server at stratum 1, the request's time stamp echoed, received now and sent after the delay.
         memcpy(packet + 24, packet + 40, 8);
         packet[0] = 0x24;
-        packet[1] = 1;
+        packet[1] = server.behaviour_ == SntpBehaviour::Rate ? 0 : 1;
+        memcpy(packet + 12, server.behaviour_ == SntpBehaviour::Rate ? "RATE" : "\0\0\0", 4);
         PutStamp(packet + 32, FileTimeNow(server.offsetMs_));
         packet[31] ^= server.behaviour_ == SntpBehaviour::Chatter ? 1 : 0;
         Sleep(server.delayMs_);

@@ -17,9 +17,9 @@ enum class ServerBehaviour {
 class FakeTimeServer : public LoopbackServer {
 public:
     ~FakeTimeServer() override { Stop(); }
-    bool Start(const char *address, ServerBehaviour behaviour) {
+    bool Start(const char *address, ServerBehaviour behaviour, unsigned short port = 37) {
         behaviour_ = behaviour;
-        return Listen(address, 37);
+        return Listen(address, port);
     }
     // The count to send, in host byte order; by default, the current time.
     void SetValue(uint32_t secondsSince1900) {
@@ -44,6 +44,10 @@ private:
     bool fixedValue_ = false;
 };
 
+// The address memory's clock while the tests run, unless a case puts its own: ten minutes pass between any two
+// readings, so that no spacing or back-off carries from one query, or one case, to the next.
+DWORD WINAPI FarApartClock();
+
 // Seconds since 1900 now, and how far into the current second we are.
 uint32_t SecondsSince1900Now(unsigned *millisecondsIntoSecond = nullptr);
 
@@ -51,6 +55,7 @@ enum class SntpBehaviour {
     Answer,  // the time shifted by the offset, held for the delay between receiving and sending
     Silent,  // take requests, say nothing
     Chatter, // datagrams that echo no request, every 20 ms until the test ends
+    Rate,    // a kiss-o'-death RATE
 };
 
 // Wine binds a datagram socket on a loopback address to every address, and answers from 127.0.0.1, so each fake

@@ -8,6 +8,7 @@
 #include "fake_time_server.h"
 #include "time/time_client.h"
 #include "net/udp_exchange.h"
+#include "time/address_memory.h"
 #include "time/time_fetch.h"
 
 namespace {
@@ -52,6 +53,13 @@ int Fetch(const Servers &servers, TimeAnswer *answer, ULONGLONG *elapsed) {
     const int result = FetchClockOffset(servers.hosts, 3, true, clock, answer);
     *elapsed = GetTickCount64() - start;
     return result;
+}
+
+// The address memory's clock, moved by hand from the far-apart clock's reading, so that what a case leaves is long
+// past when that clock is read next.
+DWORD g_now;
+DWORD WINAPI HandClock() {
+    return g_now;
 }
 
 SYSTEMTIME Utc(uint32_t hostOrderValue) {
@@ -229,8 +237,9 @@ TEST(FetchClockOffset, TakesAPort37AnswerOnlyWhenSntpHasNoneAfterASecond) {
     TimeAnswer answer;
     ULONGLONG elapsed;
     ASSERT_EQ(Fetch(servers, &answer, &elapsed), 1);
-    EXPECT_EQ(answer.protocol, kProtocolSntp) << "a port-37 answer within the second waits for SNTP";
+    EXPECT_EQ(answer.protocol, kProtocolSntp);
     EXPECT_NEAR(static_cast<double>(answer.offset.milliseconds), 7000, 20);
+    EXPECT_EQ(port37.Connections(), 0) << "port 37 waits a second for SNTP before it asks";
 
     sntp.Stop();
     ASSERT_TRUE(sntp.Start(1231, SntpBehaviour::Silent));
@@ -238,4 +247,47 @@ TEST(FetchClockOffset, TakesAPort37AnswerOnlyWhenSntpHasNoneAfterASecond) {
     EXPECT_EQ(answer.protocol, kProtocolTime);
     EXPECT_GE(elapsed, kSntpFirstMs - 20);
     EXPECT_NEAR(static_cast<double>(answer.offset.milliseconds), 7000, 520);
+}
+
+TEST(AddressMemory, WaitsOutTheSpacingForEveryAddressOfThreeServersAndBacksOffARateKissOnBothProtocols) {
+    g_addressClock = HandClock;
+    g_now = 0xFFFFF000u; // the tick count wraps meanwhile
+    Servers servers{"127.0.0.21 127.0.0.22"};
+    ClaimQuery(servers.hosts[0].address[0]);
+    g_now += 5000;
+    ClaimQuery(servers.hosts[0].address[1]);
+    g_now += 1000;
+    EXPECT_EQ(PrepareAddresses(servers.hosts, 1), kAddressSpacingMs - 1000)
+        << "the latest query counts, an old one not";
+    g_now += kAddressSpacingMs;
+    SocketAddress many[3 * kMaxHostAddresses] = {};
+    for (int i = 0; i < 3 * kMaxHostAddresses; ++i) {
+        many[i].v4.sin_family = AF_INET;
+        many[i].v4.sin_addr.s_addr = htonl(0x7F010001 + i);
+        ClaimQuery(many[i]);
+    }
+    for (const SocketAddress &address : many) {
+        HostAddresses one = {1, {address}};
+        EXPECT_EQ(PrepareAddresses(&one, 1), kAddressSpacingMs);
+    }
+
+    // A RATE by SNTP: port 37 is not asked either, nor anything until the back-off has passed.
+    g_now = FarApartClock();
+    FakeSntpServer sntp;
+    FakeTimeServer port37;
+    ASSERT_TRUE(sntp.Start(1241, SntpBehaviour::Rate));
+    ASSERT_TRUE(port37.Start("127.0.0.1", ServerBehaviour::Answer, 1241));
+    port37.SetOffset(0);
+    const Servers rate{"127.0.0.1:1241"};
+    TimeAnswer answer;
+    EXPECT_EQ(FetchClockOffset(rate.hosts, 3, true, MeasureClock(), &answer), 0);
+    for (DWORD later : {kRateBackoffMs - 1, DWORD{1}}) {
+        g_now += later;
+        Servers again = rate;
+        PrepareAddresses(again.hosts, 3);
+        EXPECT_EQ(FetchClockOffset(again.hosts, 3, false, MeasureClock(), &answer), later == 1 ? 1 : 0);
+    }
+    EXPECT_EQ(sntp.Requests(), 1);
+    EXPECT_EQ(port37.Connections(), 1);
+    g_addressClock = FarApartClock;
 }
