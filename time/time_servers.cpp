@@ -17,9 +17,9 @@ const int kServer1[] = {116, 105, 109, 101, 46, 110, 105, 115, 116, 46, 103, 111
 const int kServer2[] = {116, 105, 109, 101, 45, 97, 45, 103, 46, 110, 105, 115, 116, 46, 103, 111, 118, 0};
 const int kServer3[] = {116, 105, 109, 101, 45, 98, 45, 103, 46, 110, 105, 115, 116, 46, 103, 111, 118, 0};
 const int *const kServers[kTimeServerCount] = {kServer1, kServer2, kServer3};
-// www.baidu.com and www.qq.com.
-const int kWebHost1[] = {119, 119, 119, 46, 98, 97, 105, 100, 117, 46, 99, 111, 109, 0};
-const int kWebHost2[] = {119, 119, 119, 46, 113, 113, 46, 99, 111, 109, 0};
+// baidu and qq, of www.baidu.com and www.qq.com.
+const int kWebHost1[] = {98, 97, 105, 100, 117, 0};
+const int kWebHost2[] = {113, 113, 0};
 const int *const kWebHosts[kWebTimeHostCount] = {kWebHost1, kWebHost2};
 
 void AssembleName(const int *codes, char *name) {
@@ -48,8 +48,11 @@ void AssembleTimeServerName(int server, char *name) {
 
 void AssembleWebTimeHostName(int host, char *name) {
     name[0] = '\0';
-    if (host >= 1 && host <= kWebTimeHostCount)
-        AssembleName(kWebHosts[host - 1], name);
+    if (host < 1 || host > kWebTimeHostCount)
+        return;
+    char middle[kHostNameSize];
+    AssembleName(kWebHosts[host - 1], middle);
+    FormatText(name, kHostNameSize, "www.%s.com", middle);
 }
 
 const char *WebHostName(const char *name) {

@@ -12,11 +12,11 @@ namespace {
 // The days' short names, then the months'.
 const char kNames[] = "SunMonTueWedThuFriSatJanFebMarAprMayJunJulAugSepOctNovDec";
 const int kDays = 7;
-const char *const kDayNameEnds[] = {"day", "day", "sday", "nesday", "rsday", "day", "urday"};
-// IMF-fixdate, rfc850 and asctime. 'w' is a day's short name, 'W' its full name, 'm' a month's; 'e' a blank or a digit
-// of the day; d, y, h, n and s a digit of the day, year, hour, minute and second; anything else stands for itself.
-const char *const kDateForms[] = {"w, dd m yyyy hh:nn:ss GMT", "W, dd-m-yy hh:nn:ss GMT", "w m ed hh:nn:ss yyyy"};
-const char kDigitFields[] = "dyhnse";
+// IMF-fixdate, rfc850 and asctime, one after another. 'w' is a day's short name, 'W' that and the lower-case rest of
+// its full name, 'm' a month's; 'e' a blank or a digit of the day; d, y, h, n and s a digit of the day, year, hour,
+// minute and second; anything else stands for itself.
+const char kDateForms[] = "w, dd m yyyy hh:nn:ss GMT\0W, dd-m-yy hh:nn:ss GMT\0w m ed hh:nn:ss yyyy";
+const int kFormCount = 3;
 const unsigned kSecondsPerDay = 86400;
 
 // The index of the three letters at `text` among `count` names of kNames from `first`, or -1.
@@ -44,16 +44,13 @@ bool MatchForm(const char *form, const char *text, const char *end, DateFields &
             if (name < 0)
                 return false;
             text += 3;
-            if (c == 'W') {
-                const size_t rest = strlen(kDayNameEnds[name]);
-                if (static_cast<size_t>(end - text) < rest || memcmp(text, kDayNameEnds[name], rest) != 0)
-                    return false;
-                text += rest;
-            }
+            while (c == 'W' && text < end && *text >= 'a' && *text <= 'z')
+                ++text;
             continue;
         }
         if (text == end)
             return false;
+        static const char kDigitFields[] = "dyhnse";
         const char *field = strchr(kDigitFields, c);
         if (field == nullptr) {
             if (*text++ != c)
@@ -85,13 +82,15 @@ bool ReadHttpDate(const char *header, int length, uint64_t *second) {
         --end;
     DateFields fields;
     int form = 0;
-    while (form < 3 && !MatchForm(kDateForms[form], header + at, header + end, fields))
+    for (const char *text = kDateForms; form < kFormCount && !MatchForm(text, header + at, header + end, fields);
+         text += strlen(text) + 1)
         ++form;
     // The rfc850 form's two digits name a year of this century: any other is before this build's day.
     const unsigned year = fields.digits[1] + (form == 1 ? 2000 : 0);
     const unsigned day = fields.digits[0];
-    if (form == 3 || year < 1601 || day < 1 || day > DaysInMonth(year, static_cast<unsigned>(fields.month) + 1) ||
-        fields.digits[2] > 23 || fields.digits[3] > 59 || fields.digits[4] > 59)
+    if (form == kFormCount || year < 1601 || day < 1 ||
+        day > DaysInMonth(year, static_cast<unsigned>(fields.month) + 1) || fields.digits[2] > 23 ||
+        fields.digits[3] > 59 || fields.digits[4] > 59)
         return false;
     const unsigned years = year - 1601;
     unsigned days = years * 365 + years / 4 - years / 100 + years / 400 + day - 1;

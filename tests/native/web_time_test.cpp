@@ -24,7 +24,7 @@ TEST(ReadHttpDate, ReadsTheThreeFormsAndRefusesTheRest) {
     EXPECT_TRUE(Read("Date: Sun, 29 Feb 2032 23:59:59 GMT", &second) && second == kMarch2031 + 31245022 * kSecond);
     for (const char *date : {"Date: Thu, 05 Mar 2031 08:49:37 GMT", "Date: Wed, 05 Mar 2031 08:49:37 UTC",
                              "Date: Wed, 5 Mar 2031 08:49:37 GMT", "Date: Wed, 05 mar 2031 08:49:37 GMT",
-                             "Date: Wed, 05 Mar 2031 08:49:37 GMT+1", "Date: Wednes, 05-Mar-31 08:49:37 GMT",
+                             "Date: Wed, 05 Mar 2031 08:49:37 GMT+1", "Date: Wednesday, 05-Mar-2031 08:49:37 GMT",
                              "Date: Wed, 05 Mar 2031 24:00:00 GMT", "Date: Wed, 05 Mar 2031 08:60:37 GMT",
                              "Date: Wed, 05 Mar 2031 08:49:60 GMT", "Date: Sat, 29 Feb 2031 08:49:37 GMT",
                              "Date: Mon, 31 Nov 2031 08:49:37 GMT", "Date: Wed, 00 Mar 2031 08:49:37 GMT",
