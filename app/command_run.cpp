@@ -36,7 +36,12 @@ int RunClockCommand(const StandardOutput &output, bool sync) {
     }
     output.WriteText(text);
     char line[kReportSize];
-    FormatReadingLine(line, sizeof line, reading.server > 0 ? names.host[reading.server - 1] : nullptr,
+    char webHost[kHostNameSize];
+    AssembleWebTimeHostName(reading.server - kTimeServerCount, webHost);
+    FormatReadingLine(line, sizeof line,
+                      reading.server > kTimeServerCount ? webHost
+                      : reading.server > 0              ? names.host[reading.server - 1]
+                                                        : nullptr,
                       reading.offset.milliseconds, reading.protocol);
     output.WriteText(line);
     return code;

@@ -11,9 +11,9 @@ set(PRODUCT_FLAGS -fno-exceptions -fno-rtti -ffunction-sections -fdata-sections 
 # Link-time optimisation across the files takes another 2 KB off the release program; every program that links our
 # code then needs it at its link too.
 # MinGW keeps a frame pointer in every 32-bit function; nothing here walks frames, and without it the code is a
-# thirtieth smaller. Arrays keep the alignment the ABI gives them rather than 32 bytes for vector loads that nothing
-# here needs: the constant texts take a fourteenth less room.
+# thirtieth smaller.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    # Data aligned only as the ABI needs: GCC would put every array of 32 bytes or more on a 32-byte boundary.
     list(APPEND PRODUCT_FLAGS -fno-asynchronous-unwind-tables -fomit-frame-pointer -flto -malign-data=abi)
     add_link_options(-flto)
 endif()
@@ -40,6 +40,7 @@ add_library(tempvaro_core STATIC
     time/address_memory.cpp
     time/time_client.cpp
     time/time_fetch.cpp
+    time/web_fetch.cpp
     app/app_shell.cpp
     app/clock_tasks.cpp
     app/command_run.cpp

@@ -94,6 +94,12 @@ long ParseContentLength(const char *header, int length) {
     return number > 0 && number <= INT_MAX ? static_cast<long>(number) : -1;
 }
 
+int FindFieldValue(const char *header, int length, const char *field) {
+    const int fieldLength = static_cast<int>(strlen(field));
+    const int at = FindField(header, length, field, fieldLength);
+    return at < 0 ? -1 : at + fieldLength + 1;
+}
+
 long ReadDecimal(const char *text) {
     while (*text == ' ' || (*text >= '\t' && *text <= '\r'))
         ++text;

@@ -1,4 +1,4 @@
-// Reading and parsing HTTP responses: header, status code, Content-Length.
+// Reading and parsing HTTP responses: header, status code, Content-Length, where a field is.
 // Plain C++ over byte buffers, so that it can be fuzzed.
 #pragma once
 
@@ -23,6 +23,9 @@ int ParseStatusCode(const char *header, int length);
 // or -1 when there is none, it has no end of line within the header, or it is not a positive number that fits
 // 32 bits.
 long ParseContentLength(const char *header, int length);
+
+// Where the value of the first field named `field` (as for Content-Length) starts, just after its colon, or -1.
+int FindFieldValue(const char *header, int length, const char *field);
 
 // Decimal text read by the usual rule: leading white space, an optional sign, digits up to the first non-digit;
 // no digits read as 0.

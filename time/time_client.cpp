@@ -12,6 +12,7 @@
 #include "time/clock_lock.h"
 #include "time/clock_report.h"
 #include "time/time_fetch.h"
+#include "time/web_fetch.h"
 
 const TimeClient g_timeClient;
 
@@ -39,15 +40,22 @@ int FetchOffset(const TimeServerNames *names, const int (&order)[kTimeServerCoun
     const char *hosts[kTimeServerCount];
     for (int i = 0; i < kTimeServerCount; ++i)
         hosts[i] = names->host[order[i] - 1];
+    const char *webHosts[kTimeServerCount];
+    TakeWebHosts(hosts, webHosts, kTimeServerCount);
     HostAddresses servers[kTimeServerCount];
     ResolveHosts(hosts, kTimeServerCount, kLookupBoundMs, servers);
+    HostAddresses web[kTimeServerCount];
+    TakeWebAddresses(webHosts, servers, web, kTimeServerCount);
     // Waited out before the measurement, so that the spacing counts against no server's bound.
     Sleep(PrepareAddresses(servers, kTimeServerCount));
     clock->Start();
     TimeAnswer answer;
-    if (!FetchClockOffset(servers, kTimeServerCount, true, *clock, &answer))
+    if (FetchClockOffset(servers, kTimeServerCount, true, *clock, &answer, web, webHosts))
+        *reading = ClockReading{answer.offset, order[answer.host], answer.protocol};
+    else if (AskWebTimeHosts(clock, &answer))
+        *reading = ClockReading{answer.offset, kTimeServerCount + 1 + answer.host, kProtocolHttp};
+    else
         return 0;
-    *reading = ClockReading{answer.offset, order[answer.host], answer.protocol};
     return 1;
 }
 

@@ -11,7 +11,7 @@
 // What a check or set read: the offset, and which server gave it over which protocol.
 struct ClockReading {
     ClockOffset offset;
-    // 1 to 3: the slot of the server that gave the offset; 0 when no server answered.
+    // 1 to 3: the slot of the server that gave the offset; 4 or 5: built-in web host 1 or 2; 0 when none answered.
     int server;
     TimeProtocol protocol;
 };

@@ -7,6 +7,7 @@
 #include "time/address_memory.h"
 #include "time/calendar.h"
 #include "time/sntp.h"
+#include "time/web_fetch.h"
 
 namespace {
 
@@ -245,8 +246,8 @@ uint64_t MeasureClock::Between(int64_t from, int64_t to) const {
     return ticks / frequency * kIntervalsPerSecond + ticks % frequency * kIntervalsPerSecond / frequency;
 }
 
-int FetchClockOffset(const HostAddresses *servers, int count, bool sntp, const MeasureClock &clock,
-                     TimeAnswer *answer) {
+int FetchClockOffset(const HostAddresses *servers, int count, bool sntp, const MeasureClock &clock, TimeAnswer *answer,
+                     const HostAddresses *web, const char *const *webNames) {
     const SocketLibrary library;
     if (!library.Started())
         return 0;
@@ -260,6 +261,9 @@ int FetchClockOffset(const HostAddresses *servers, int count, bool sntp, const M
     TimeProtocolWalk walk(servers, count, clock);
     bool walking = false;
     bool walkAnswered = false;
+    WebTimeWalk webWalk(web, webNames, web != nullptr ? count : 0, clock);
+    bool webAsking = webWalk.AskNext(clock.MillisecondsNow());
+    bool webAnswered = false;
     for (;;) {
         DWORD now = clock.MillisecondsNow();
         // Checked before every wait, so that datagrams that keep coming cannot hold the round open.
@@ -276,11 +280,12 @@ int FetchClockOffset(const HostAddresses *servers, int count, bool sntp, const M
         while (!walking && !walkAnswered && walk.Asked() + 1 < count && round.sampleCount == 0 &&
                (!round.open || now >= kSntpFirstMs || !datagrams.Awaits(walk.Asked() + 1)))
             walking = walk.AskNext(now);
-        if (walkAnswered && (!round.open || (now >= kSntpFirstMs && round.sampleCount == 0))) {
-            *answer = TimeAnswer{walk.Offset(), walk.Value(), walk.Asked(), kProtocolTime};
+        if ((walkAnswered || webAnswered) && (!round.open || (now >= kSntpFirstMs && round.sampleCount == 0))) {
+            *answer = walkAnswered ? TimeAnswer{walk.Offset(), walk.Value(), walk.Asked(), kProtocolTime}
+                                   : TimeAnswer{webWalk.Offset(), 0, webWalk.Asked(), kProtocolHttp};
             return 1;
         }
-        if (!walking && !walkAnswered && !round.open)
+        if (!walking && !walkAnswered && !round.open && !webAsking && !webAnswered)
             return 0;
         SocketWait wait;
         DWORD wakeAt = kNever;
@@ -288,10 +293,14 @@ int FetchClockOffset(const HostAddresses *servers, int count, bool sntp, const M
             walk.Watch(wait);
             wakeAt = walk.Due();
         }
+        if (webAsking) {
+            webWalk.Watch(wait);
+            wakeAt = Earlier(wakeAt, webWalk.Due());
+        }
         if (round.open) {
             datagrams.Watch(wait);
             wakeAt = Earlier(Earlier(wakeAt, round.Due()), datagrams.NextGiveUp());
-            if (!walking && now < kSntpFirstMs)
+            if ((!walking || webAnswered) && now < kSntpFirstMs)
                 wakeAt = Earlier(wakeAt, kSntpFirstMs);
         }
         wait.Wait(wakeAt > now ? wakeAt - now : 0);
@@ -301,6 +310,11 @@ int FetchClockOffset(const HostAddresses *servers, int count, bool sntp, const M
             const int progress = walk.Advance(wait, round.wokeAt, now);
             walkAnswered = progress > 0;
             walking = progress == 0;
+        }
+        if (webAsking) {
+            const int progress = webWalk.Advance(wait, round.wokeAt, now);
+            webAnswered = progress > 0;
+            webAsking = progress == 0 || (progress < 0 && webWalk.AskNext(now));
         }
         if (round.open)
             datagrams.Take(wait, now);

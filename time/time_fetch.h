@@ -59,5 +59,8 @@ struct TimeAnswer {
 // answer is taken only when no usable SNTP answer has come kSntpFirstMs after the start, or every SNTP server has
 // failed. An address barred by a kiss-o'-death is not asked on port 37.
 // 1 with the answer; 0 when neither protocol gave one. A server that names a time before this build's day, or zero,
-// has not answered. Every instant is read from `clock`, started before the call.
-int FetchClockOffset(const HostAddresses *servers, int count, bool sntp, const MeasureClock &clock, TimeAnswer *answer);
+// has not answered. Every instant is read from `clock`, started before the call. `web`, when given, holds the
+// addresses of the slots that name web servers (named `webNames`), asked beside the rest with a port-37 answer's
+// weight; those slots have none in `servers`.
+int FetchClockOffset(const HostAddresses *servers, int count, bool sntp, const MeasureClock &clock, TimeAnswer *answer,
+                     const HostAddresses *web = nullptr, const char *const *webNames = nullptr);

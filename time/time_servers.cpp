@@ -17,20 +17,49 @@ const int kServer1[] = {116, 105, 109, 101, 46, 110, 105, 115, 116, 46, 103, 111
 const int kServer2[] = {116, 105, 109, 101, 45, 97, 45, 103, 46, 110, 105, 115, 116, 46, 103, 111, 118, 0};
 const int kServer3[] = {116, 105, 109, 101, 45, 98, 45, 103, 46, 110, 105, 115, 116, 46, 103, 111, 118, 0};
 const int *const kServers[kTimeServerCount] = {kServer1, kServer2, kServer3};
+// baidu and qq, of www.baidu.com and www.qq.com.
+const int kWebHost1[] = {98, 97, 105, 100, 117, 0};
+const int kWebHost2[] = {113, 113, 0};
+const int *const kWebHosts[kWebTimeHostCount] = {kWebHost1, kWebHost2};
 
-} // namespace
-
-void AssembleTimeServerName(int server, char *name) {
-    name[0] = '\0';
-    if (server < 1 || server > kTimeServerCount)
-        return;
+void AssembleName(const int *codes, char *name) {
     size_t length = 0;
-    for (const int *code = kServers[server - 1]; *code != 0 && length + 1 < kHostNameSize; ++code) {
+    for (const int *code = codes; *code != 0 && length + 1 < kHostNameSize; ++code) {
         const int written = FormatText(name + length, kHostNameSize - length, "%c", *code);
         if (written <= 0)
             break;
         length += static_cast<size_t>(written);
     }
+}
+
+const char kWebPrefix[] = "http://";
+
+char LowerCase(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+} // namespace
+
+void AssembleTimeServerName(int server, char *name) {
+    name[0] = '\0';
+    if (server >= 1 && server <= kTimeServerCount)
+        AssembleName(kServers[server - 1], name);
+}
+
+void AssembleWebTimeHostName(int host, char *name) {
+    name[0] = '\0';
+    if (host < 1 || host > kWebTimeHostCount)
+        return;
+    char middle[kHostNameSize];
+    AssembleName(kWebHosts[host - 1], middle);
+    FormatText(name, kHostNameSize, "www.%s.com", middle);
+}
+
+const char *WebHostName(const char *name) {
+    for (size_t i = 0; kWebPrefix[i] != '\0'; ++i)
+        if (LowerCase(name[i]) != kWebPrefix[i])
+            return nullptr;
+    return name + sizeof kWebPrefix - 1;
 }
 
 namespace {
@@ -45,6 +74,8 @@ bool IsHostCharacter(char c) {
 } // namespace
 
 bool IsValidHostName(const char *name) {
+    const char *host = WebHostName(name);
+    name = host != nullptr ? host : name;
     size_t length = 0;
     size_t label = 0;
     for (; name[length] != '\0'; ++length) {
@@ -72,10 +103,6 @@ namespace {
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
-}
-
-char LowerCase(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 bool IsSameHostName(const char *one, const char *other) {

@@ -14,13 +14,22 @@ extern const int kSetOrder[kTimeServerCount];
 // never stand in the program as plain text.
 void AssembleTimeServerName(int server, char *name);
 
+// The built-in web hosts whose Date header is read when every time server has failed.
+const int kWebTimeHostCount = 2;
+// As AssembleTimeServerName, for web host 1 or 2.
+void AssembleWebTimeHostName(int host, char *name);
+
 // The host names of servers 1, 2 and 3, in that order.
 struct TimeServerNames {
     char host[kTimeServerCount][kHostNameSize];
 };
 
-// Letters, digits, hyphens and dots, in labels of 1 to 63 characters, at most 253 in all.
+// Letters, digits, hyphens and dots, in labels of 1 to 63 characters, at most 253 in all; or such a name after
+// "http://" (in any case), which names a web server whose Date header is read.
 bool IsValidHostName(const char *name);
+
+// The host after a name's "http://", or null when it has none.
+const char *WebHostName(const char *name);
 
 // Writes `configured` into name when it is a valid host name, otherwise the built-in name of server 1, 2 or 3.
 void ChooseTimeServerName(int server, const char *configured, char *name);

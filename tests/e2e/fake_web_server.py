@@ -1,8 +1,10 @@
 """A fake vendor web server on loopback port 80: the version page and the download, scripted per test, with the
 ways a real server can misbehave (stalling, closing early, sending more than it announced)."""
 
+import email.utils
 import socket
 import threading
+import time
 
 HTTP_PORT = 80
 VENDOR_ADDRESS = "127.0.0.20"  # what tests/wine/hosts maps the vendor host to
@@ -98,3 +100,29 @@ class FakeWebServer:
                 return
             if reply.stall_after is not None:
                 self._stop.wait()
+
+
+class FakeDateServer(FakeWebServer):
+    """A web server whose clock is `offset` seconds from ours: each request on a kept-alive connection gets a redirect
+    (or `status`) with its Date, or with `date` as the Date's text when given."""
+
+    def __init__(self, host, offset=0.0, date=None):
+        self.offset, self.date, self.status = offset, date, "302 Found"
+        super().__init__(host)
+
+    def _serve(self, client):
+        with client, client.makefile("rb") as lines:
+            client.settimeout(10)
+            request = b""
+            try:
+                for line in lines:
+                    request += line
+                    if line != b"\r\n":
+                        continue
+                    with self._lock:
+                        self.requests.append(request)
+                    request = b""
+                    date = self.date or email.utils.formatdate(time.time() + self.offset, usegmt=True)
+                    client.sendall(f"HTTP/1.1 {self.status}\r\nDate: {date}\r\nLocation: /\r\n\r\n".encode())
+            except OSError:
+                return

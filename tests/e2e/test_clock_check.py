@@ -13,6 +13,7 @@ import unittest
 
 from . import harness, real_servers
 from .fake_time_server import FakeSntpServer, FakeTimeServer, SilentAddress, TimeServers
+from .fake_web_server import FakeDateServer
 
 WELCOME = "欢迎使用!"
 CONNECTING = "正在连接时间服务器......"
@@ -393,6 +394,60 @@ class CommandLineTest(TempvaroTestCase):
         self.assertIn("check 0", shown)
         self.assertNotIn(ACCURATE, shown)
         self.assertIn("用法 Usage: Tempvaro.exe", shown)
+
+
+class WebTimeTest(TempvaroTestCase):
+    """Web servers' Date headers where the time servers are gone: one named in a slot, and the built-in hosts."""
+
+    def check(self, servers):
+        program = harness.Program(display, workdir=self.settings_folder(servers))
+        self.addCleanup(program.stop)
+        code, output, elapsed = program.run("/check")
+        lines = output.splitlines()
+        self.assertEqual(len(lines), 2, f"exit code {code}, output {output!r}")
+        offset_ms, server, protocol = re.fullmatch(r"offset_ms=(-?\d*) server=(\S*) protocol=(\w*)", lines[1]).groups()
+        return code, lines[0], int(offset_ms or 0), server, protocol, elapsed
+
+    def web_server(self, address, **kwargs):
+        server = FakeDateServer(address, **kwargs)
+        self.addCleanup(server.stop)
+        return server
+
+    def test_a_web_server_in_a_slot_is_read_to_tens_of_milliseconds(self):
+        web = self.web_server("127.0.0.20", offset=-3.3)  # tempvaro.test
+        code, report, offset_ms, server, protocol, _ = self.check({2: "http://tempvaro.test"})
+        print(f"web time error against the fake: {offset_ms + 3300} ms in {len(web.requests)} requests")
+        self.assertEqual((code, report, server, protocol), (1, fast(seconds=3), "http://tempvaro.test", "http"))
+        self.assertTrue(abs(offset_ms + 3300) <= 50 and len(web.requests) <= 16)
+        self.assertTrue(web.requests[0].startswith(b"HEAD / HTTP/1.1\r\nHost:tempvaro.test\r\n"))
+
+    def test_with_every_time_server_gone_the_built_in_hosts_are_asked_and_an_unreadable_date_refused(self):
+        # Each server refuses SNTP by a kiss-o'-death (Wine reports no refused datagram) and port 37 by a reset.
+        for number in (1, 2, 3):
+            sntp = FakeSntpServer(SERVER_ADDRESSES[number])
+            self.addCleanup(sntp.stop)
+            sntp.answer(0, kiss=b"DENY")
+        baidu = self.web_server("127.0.0.21", date="Wed, 32 Dec 2031 00:00:00 GMT")
+        qq = self.web_server("127.0.0.22", offset=7.25)
+        code, report, offset_ms, server, protocol, elapsed = self.check({})
+        print(f"built-in hosts: report after {elapsed:.2f} s, error {offset_ms - 7250} ms, {len(qq.requests)} requests")
+        self.assertEqual((code, report, server, protocol), (1, slow(seconds=7), "www.qq.com", "http"))
+        self.assertTrue(len(baidu.requests) == 1 and len(qq.requests) <= 16 and abs(offset_ms - 7250) <= 50)
+        self.assertLess(elapsed, 6.0)
+        baidu.date, baidu.status = None, "404 Not Found"
+        qq.date = "Mon, 01 Jan 2024 00:00:00 GMT"  # before this build's day
+        self.assertEqual(self.check({})[:2], (2, CONNECT_FAILED))
+
+    def test_a_real_nginx_in_a_slot_finds_the_clock_accurate(self):
+        root = tempfile.mkdtemp(prefix="tempvaro-site-")
+        self.addCleanup(shutil.rmtree, root, ignore_errors=True)
+        open(os.path.join(root, "index.html"), "w").close()
+        with real_servers.NginxSite("127.0.0.20", root).start() as nginx:
+            code, report, offset_ms, _, protocol, _ = self.check({1: "http://tempvaro.test"})
+            requests = len(nginx.requests())
+        print(f"web time error against nginx: {offset_ms} ms in {requests} requests")
+        self.assertEqual((code, report, protocol), (0, ACCURATE, "http"))
+        self.assertTrue(abs(offset_ms) <= 50 and requests <= 16)
 
 
 class MainWindowTest(TempvaroTestCase):

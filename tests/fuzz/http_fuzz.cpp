@@ -1,6 +1,6 @@
 // Fuzz target: the vendor's responses as a hostile server could send them, handed out in random pieces, through
-// the header reader, the status and length parsers and the version page; and the same bytes as an SNTP answer and
-// as a version record.
+// the header reader, the status, length and Date parsers and the version page; and the same bytes as an SNTP answer
+// and as a version record.
 #include <stddef.h>
 #include <stdint.h>
 #include <string.h>
@@ -8,6 +8,7 @@
 #include "time/calendar.h"
 #include "time/sntp.h"
 #include "net/http_response.h"
+#include "time/web_time.h"
 #include "update/update_checker.h"
 #include "update/version_record.h"
 
@@ -72,6 +73,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const int status = ParseStatusCode(header, length);
     const long contentLength = ParseContentLength(header, length);
     if (status > 999 || contentLength == 0 || contentLength < -1)
+        __builtin_trap();
+    // A Date read names a whole second no earlier than this build's day.
+    uint64_t second;
+    if (ReadHttpDate(header, length, &second) && (second < kEarliestServerTime || second % kIntervalsPerSecond != 0))
         __builtin_trap();
 
     char body[UpdateChecker::kVersionPageSize];

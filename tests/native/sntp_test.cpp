@@ -129,10 +129,13 @@ TEST(ResyncHours, TakesOneTo720OrZeroAndElseTheDefault) {
 TEST(TimeServerName, TakesValidHostNamesAndFallsBackPerSlot) {
     const std::string label(63, 'a');
     const std::string longest = label + "." + label + "." + label + "." + std::string(61, 'b');
-    for (const std::string &name : {std::string("ntp.aliyun.com"), std::string("192.168.1.1"), label, longest})
+    for (const std::string &name : {std::string("ntp.aliyun.com"), std::string("192.168.1.1"), label, longest,
+                                    std::string("http://www.qq.com"), "HTTP://" + longest})
         EXPECT_TRUE(IsValidHostName(name.c_str())) << name;
     for (const std::string &name : {std::string(""), std::string("a..b"), std::string("a."), label + "a", longest + "b",
-                                    std::string("ntp_1.example"), std::string("\xC4\xE3.cn")})
+                                    std::string("ntp_1.example"), std::string("\xC4\xE3.cn"), std::string("http://"),
+                                    std::string("https://www.qq.com"), std::string("http:/www.qq.com"),
+                                    std::string("http://www.qq.com/"), "http://" + longest + "b"})
         EXPECT_FALSE(IsValidHostName(name.c_str())) << name;
     char chosen[kHostNameSize];
     ChooseTimeServerName(2, "ntp.tencent.com", chosen);
