@@ -15,24 +15,26 @@ int RunClockCommand(const StandardOutput &output, bool sync) {
     char report[kReportSize] = {};
     const char *text = report;
     int code;
+    bool busy;
     if (sync) {
         const int result = g_timeClient.SetClockFromServer(&names, &reading);
         text = result == kSetDone ? kTextSetDone : result == kSetNoPrivilege ? kTextSetNoPrivilege : kTextSetFailed;
         code = result == kSetDone ? kExitDone : kExitFailed;
-        if (result == kSetBusy) {
-            text = kTextClockBusy;
-            code = kExitBusy;
-        }
+        busy = result == kSetBusy;
     } else {
         const int result = g_timeClient.CheckClock(report, kReportSize, &names, &reading);
-        const bool busy = result == kCheckBusy;
         // The report's own rule: off when it shows a second or more.
-        code = result == kCheckDone ? (ReportedSeconds(reading.offset) == 0 ? kExitDone : kExitOff)
-                                    : (busy ? kExitBusy : kExitFailed);
+        code = ReportedSeconds(reading.offset) == 0 ? kExitDone : kExitOff;
+        busy = result == kCheckBusy;
         if (result != kCheckDone) {
-            text = busy ? kTextClockBusy : kTextConnectFailed;
+            text = kTextConnectFailed;
             reading.server = 0;
+            code = kExitFailed;
         }
+    }
+    if (busy) {
+        text = kTextClockBusy;
+        code = kExitBusy;
     }
     output.WriteText(text);
     char line[kReportSize];

@@ -14,7 +14,7 @@ namespace {
 const char kCaption[] = "时间服务器";
 const char kNotAHostNameText[] = "服务器%d的名称不对：只能由字母、数字、连字符(-)和点(.)组成，"
                                  "点隔开的每一段1至63个字符，全长不超过253个字符；也可以写IP地址。";
-const char kRefusedText[] = "设置文件不是只有管理员能修改，未采用其中的服务器。";
+const char kRefusedText[] = "他人能改设置文件，未用其中的服务器。";
 // A full-length name, or a web server's http:// and its name, as far as the settings hold.
 const WPARAM kMaxNameLength = kHostNameSize - 1;
 const wchar_t kIdeographicSpace = 0x3000;

@@ -64,8 +64,9 @@ bool OpenPrivateSpace(SECURITY_ATTRIBUTES *attributes, HANDLE &space) {
         return false;
     const bool bounded =
         functions.call.addSid(&boundary, const_cast<void *>(static_cast<const void *>(&kAdministrators)));
-    // Another process may make it, or close the last handle to it, between the two calls: twice is enough.
-    for (int tries = 0; bounded && space == nullptr && tries < 2; ++tries) {
+    // One that another process made is opened; one whose last handle closes in between is a refusal, and the
+    // operation says so rather than wait.
+    if (bounded) {
         space = functions.call.createSpace(attributes, boundary, kSpaceName);
         if (space == nullptr && GetLastError() == ERROR_ALREADY_EXISTS)
             space = functions.call.openSpace(boundary, kSpaceName);

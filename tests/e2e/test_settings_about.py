@@ -44,7 +44,7 @@ SAVED = "保存设置完成"
 SAVE_FAILED = "保存设置失败!"
 ABOUT_TITLE = "帮助"
 SERVERS_TITLE = "时间服务器"
-SERVERS_REFUSED = "设置文件不是只有管理员能修改，未采用其中的服务器。"
+SERVERS_REFUSED = "他人能改设置文件，未用其中的服务器。"
 
 HOMEPAGE = "http://tempvaro.test"
 GUESTBOOK = "http://tempvaro.test/liuyanban/liuyanban.asp?id=13278"
