@@ -8,6 +8,7 @@
 #include "time/time_client.h"
 
 const AutoSyncDelays kAutoSyncDelays = {10000, 300000};
+const char kTextSetTooFar[] = "更新本机时间失败,时间服务器的时间相差太大!";
 
 namespace {
 
@@ -24,14 +25,17 @@ const AutoSyncDelays *g_resyncDelays;
 // Set when Windows resumes, for an automatic set waiting for its retry.
 const HANDLE g_resumed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
 
-bool SetClock() {
+int SetClock() {
     const TimeServerNames names = ConfiguredServers();
-    return g_timeClient.SetClockFromServer(&names) == kSetDone;
+    return g_timeClient.SetClockFromServer(&names);
 }
 
-void ReportSetDone() {
-    g_appShell.SetPaneText(kMessagePane, kTextSetDone);
-    g_appShell.SetPaneText(kResultPane, kTextSetAccurate);
+void ReportSet(int result) {
+    g_appShell.SetPaneText(kMessagePane, result == kSetDone     ? kTextSetDone
+                                         : result == kSetTooFar ? kTextSetTooFar
+                                                                : kTextSetFailed);
+    if (result == kSetDone)
+        g_appShell.SetPaneText(kResultPane, kTextSetAccurate);
 }
 
 } // namespace
@@ -59,10 +63,7 @@ DWORD WINAPI StartupCheckTask(LPVOID) {
 
 DWORD WINAPI ManualSyncTask(LPVOID) {
     g_appShell.SetPaneText(kMessagePane, kTextSetting);
-    if (SetClock())
-        ReportSetDone();
-    else
-        g_appShell.SetPaneText(kMessagePane, kTextSetFailed);
+    ReportSet(SetClock());
     return 0;
 }
 
@@ -70,17 +71,14 @@ DWORD WINAPI AutoSyncTask(LPVOID parameter) {
     const AutoSyncDelays &delays = parameter ? *static_cast<const AutoSyncDelays *>(parameter) : kAutoSyncDelays;
     g_appShell.SetPaneText(kMessagePane, kTextSetting);
     Sleep(delays.firstMs);
-    bool done = SetClock();
-    if (!done) {
+    int result = SetClock();
+    if (result != kSetDone) {
         ResetEvent(g_resumed);
         if (WaitForSingleObject(g_resumed, delays.retryMs) == WAIT_OBJECT_0)
             Sleep(delays.firstMs);
-        done = SetClock();
+        result = SetClock();
     }
-    if (done)
-        ReportSetDone();
-    else
-        g_appShell.SetPaneText(kMessagePane, kTextSetFailed);
+    ReportSet(result);
     InterlockedExchange(&g_autoSyncRunning, 0);
     return 0;
 }

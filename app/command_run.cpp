@@ -17,7 +17,10 @@ int RunClockCommand(const StandardOutput &output, bool sync) {
     int code;
     if (sync) {
         const int result = g_timeClient.SetClockFromServer(&names, &reading);
-        text = result == kSetDone ? kTextSetDone : result == kSetNoPrivilege ? kTextSetNoPrivilege : kTextSetFailed;
+        text = result == kSetDone          ? kTextSetDone
+               : result == kSetNoPrivilege ? kTextSetNoPrivilege
+               : result == kSetTooFar      ? kTextSetTooFar
+                                           : kTextSetFailed;
         code = result == kSetDone ? kExitDone : kExitFailed;
     } else if (g_timeClient.CheckClock(report, kReportSize, &names, &reading)) {
         // The report's own rule: off when it shows a second or more.

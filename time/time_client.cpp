@@ -26,7 +26,7 @@ bool FileTimeToUtc(uint64_t intervals, SYSTEMTIME *utc) {
 // The servers' offset, asked in `order`, of the names given or else the built-in ones. The names are looked up
 // together first; `clock` starts only then, so that no look-up lies inside the measurement. reading is filled when
 // a server answered.
-int FetchOffset(const TimeServerNames *names, const int (&order)[kTimeServerCount], MeasureClock *clock,
+int FetchOffset(const TimeServerNames *names, const int (&order)[kTimeServerCount], int sntpRounds, MeasureClock *clock,
                 ClockReading *reading) {
     TimeServerNames builtIn;
     if (names == nullptr) {
@@ -41,9 +41,9 @@ int FetchOffset(const TimeServerNames *names, const int (&order)[kTimeServerCoun
     ResolveHosts(hosts, kTimeServerCount, kLookupBoundMs, servers);
     clock->Start();
     TimeAnswer answer;
-    if (!FetchClockOffset(servers, kTimeServerCount, true, *clock, &answer))
+    if (!FetchClockOffset(servers, kTimeServerCount, sntpRounds, *clock, &answer))
         return 0;
-    *reading = ClockReading{answer.offset, order[answer.host], answer.protocol};
+    *reading = ClockReading{answer.offset, order[answer.host], answer.protocol, answer.agreed};
     return 1;
 }
 
@@ -74,7 +74,7 @@ int TimeClient::QueryTimeServer(const char *host, uint32_t *value) const {
     ResolveHosts(&host, 1, kLookupBoundMs, &server);
     const MeasureClock clock;
     TimeAnswer answer;
-    if (!FetchClockOffset(&server, 1, false, clock, &answer))
+    if (!FetchClockOffset(&server, 1, 0, clock, &answer))
         return 0;
     *value = answer.value;
     return 1;
@@ -90,7 +90,7 @@ int TimeClient::CheckClock(char *text, int length, const TimeServerNames *names,
     *reading = ClockReading{};
     const ClockLock lock;
     MeasureClock clock;
-    if (!lock.Held() || !FetchOffset(names, kCheckOrder, &clock, reading))
+    if (!lock.Held() || !FetchOffset(names, kCheckOrder, 1, &clock, reading))
         return 0;
     // The machine's time against the same time moved by the seconds the offset reports, both in UTC, so that a
     // daylight-saving change cannot put the report an hour out.
@@ -118,8 +118,10 @@ int TimeClient::SetClockFromServer(const TimeServerNames *names, ClockReading *r
         return kSetNoPrivilege;
     const ClockLock lock;
     MeasureClock clock;
-    if (!lock.Held() || !FetchOffset(names, kSetOrder, &clock, reading))
+    if (!lock.Held() || !FetchOffset(names, kSetOrder, kSetRounds, &clock, reading))
         return kSetNoServer;
+    if (!reading->agreed)
+        return kSetTooFar;
     SYSTEMTIME server;
     if (!FileTimeToUtc(clock.MachineTimeNow() +
                            static_cast<uint64_t>(reading->offset.milliseconds * kIntervalsPerMillisecond),

@@ -109,7 +109,11 @@ DWORD WINAPI FakeSntpServer::ServeLoop(LPVOID self) {
         if (recvfrom(server.socket_, packet, sizeof packet, 0, reinterpret_cast<sockaddr *>(&client), &size) != 48 ||
             server.behaviour_ == SntpBehaviour::Silent)
             continue;
-        InterlockedIncrement(&server.requests_);
+        LARGE_INTEGER counter, frequency;
+        QueryPerformanceCounter(&counter);
+        QueryPerformanceFrequency(&frequency);
+        server.requestedAt_[(InterlockedIncrement(&server.requests_) - 1) & 7] =
+            static_cast<ULONGLONG>(counter.QuadPart) * 1000 / static_cast<ULONGLONG>(frequency.QuadPart);
         // Version 4, a server at stratum 1, the request's time stamp echoed, received now and sent after the delay.
         memcpy(packet + 24, packet + 40, 8);
         packet[0] = 0x24;
