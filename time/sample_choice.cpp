@@ -22,14 +22,18 @@ bool Near(const TimeSample &a, const TimeSample &b, int64_t reach) {
     return Distance(a.offset, b.offset) <= (reach < 0 ? HalfTrip(a) + HalfTrip(b) + kMeetingSlack : reach);
 }
 
-// The addresses with a sample near samples[at], each counted once.
-int Voices(const TimeSample *samples, int count, int at, int64_t reach) {
+// The addresses with a sample near `centre`, each counted once.
+int Voices(const TimeSample *samples, int count, const TimeSample &centre, int64_t reach) {
+    uint32_t heard[kMostSamples];
     int voices = 0;
     for (int i = 0; i < count; ++i) {
-        bool heard = false;
-        for (int j = 0; j < i && !heard; ++j)
-            heard = samples[j].source == samples[i].source && Near(samples[at], samples[j], reach);
-        voices += Near(samples[at], samples[i], reach) && !heard ? 1 : 0;
+        if (!Near(centre, samples[i], reach))
+            continue;
+        int j = 0;
+        while (j < voices && heard[j] != samples[i].source)
+            ++j;
+        if (j == voices)
+            heard[voices++] = samples[i].source;
     }
     return voices;
 }
@@ -40,7 +44,7 @@ int ChooseSample(const TimeSample *samples, int count) {
     int best = 0;
     int bestVoices = 0;
     for (int i = 0; i < count; ++i) {
-        const int voices = Voices(samples, count, i, -1);
+        const int voices = Voices(samples, count, samples[i], -1);
         if (voices > bestVoices || (voices == bestVoices && samples[i].delay < samples[best].delay)) {
             best = i;
             bestVoices = voices;
@@ -51,5 +55,5 @@ int ChooseSample(const TimeSample *samples, int count) {
 
 bool StepAgreed(const TimeSample *samples, int count, int chosen) {
     return Distance(samples[chosen].offset, 0) <= kLargestLoneStepMs * kIntervalsPerMillisecond ||
-           Voices(samples, count, chosen, kStepAgreementMs * kIntervalsPerMillisecond) >= 2;
+           Voices(samples, count, samples[chosen], kStepAgreementMs * kIntervalsPerMillisecond) >= 2;
 }

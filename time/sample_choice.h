@@ -14,12 +14,15 @@ struct TimeSample {
     uint32_t source;
 };
 
+// The most samples one choice weighs.
+const int kMostSamples = 48;
+
 // A correction larger than this needs a second address that agrees with it within kStepAgreementMs.
 const int64_t kLargestLoneStepMs = 3600000;
 const int64_t kStepAgreementMs = 1000;
 
 // The sample a measurement takes: among those whose intervals meet the intervals of the most addresses, the one with
-// the shortest round trip, which bounds its error. count is at least 1.
+// the shortest round trip, which bounds its error. count is 1 to kMostSamples.
 int ChooseSample(const TimeSample *samples, int count);
 
 // Whether samples[chosen]'s correction may be made: at most kLargestLoneStepMs, or else another address agrees.

@@ -350,10 +350,8 @@ int FetchClockOffset(const HostAddresses *servers, int count, int sntpRounds, co
                 walking = false;
             }
         }
-        if (sntp.MoreToSend() && now >= sntp.NextAt()) {
+        if (sntp.MoreToSend() && now >= sntp.NextAt())
             sntp.Send(datagrams);
-            continue;
-        }
         if (walkDone && sntp.sampleCount == 0 && (!sntp.open || now >= kSntpFirstMs))
             return Choose(walked, walkedCount, values, answer);
         if (!walking && !walkDone && !sntp.open && sntp.sampleCount == 0)

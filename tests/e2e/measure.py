@@ -3,11 +3,14 @@ exit, the time from start to the clock report against a loopback server, the rep
 Time Protocol server, the time to the report from an NTP-only server while port 37 is swallowed, the worst case with
 all three servers silent, how close to a server's time a set brings the clock (Time Protocol answers sent early and
 late in their second, and SNTP), a set against servers answering both protocols, names that resolve late,
-and a 5 MB update download beside curl fetching the same file from the same server.
+and a 5 MB update download beside curl fetching the same file from the same server. With --paths, instead: /check,
+/sync, ntpdig and chronyd -Q against three SNTP servers 2.5 s ahead behind seeded jittery paths.
 Run inside tests/wine/run_isolated.sh."""
 
+import heapq
 import os
 import pathlib
+import random
 import re
 import socket
 import statistics
@@ -148,6 +151,135 @@ def download_times(size):
         harness.shutil.rmtree(workdir, ignore_errors=True)
 
 
+# One-way delay each way, its jitter (the mean of an exponential spread), the share of packets held by a spike of
+# 50-250 ms, and the share lost.
+PATHS = {"Wi-Fi-like": (0.004, 0.006, 0.05, 0.02), "LTE-like": (0.020, 0.015, 0.15, 0.03)}
+AHEAD = 2.5
+READING = re.compile(r"offset_ms=(-?\d+)")
+
+
+class JitteryPath:
+    """A UDP relay on address:123 to an SNTP server at `server`, delaying, spiking and dropping each datagram each way
+    by a random generator seeded once."""
+
+    def __init__(self, address, server, path, seed):
+        self._server, self._path, self._random = (server, 123), path, random.Random(seed)
+        self._outer = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self._outer.bind((address, 123))
+        self._inner = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self._inner.bind(("127.0.0.1", 0))
+        self._queue, self._lock, self._client, self._open = [], threading.Condition(), None, True
+        for target in (self._relay_out, self._relay_in, self._deliver):
+            threading.Thread(target=target, daemon=True).start()
+
+    def _hold(self, packet, sock, to):
+        base, jitter, spikes, loss = self._path
+        with self._lock:
+            if self._random.random() < loss:
+                return
+            delay = base + self._random.expovariate(1 / jitter)
+            if self._random.random() < spikes:
+                delay += self._random.uniform(0.05, 0.25)
+            heapq.heappush(self._queue, (time.monotonic() + delay, id(packet), packet, sock, to))
+            self._lock.notify()
+
+    def _relay_out(self):
+        while self._open:
+            try:
+                packet, self._client = self._outer.recvfrom(512)
+            except OSError:
+                return
+            self._hold(packet, self._inner, self._server)
+
+    def _relay_in(self):
+        while self._open:
+            try:
+                packet, _ = self._inner.recvfrom(512)
+            except OSError:
+                return
+            self._hold(packet, self._outer, self._client)
+
+    def _deliver(self):
+        with self._lock:
+            while self._open:
+                if not self._queue or self._queue[0][0] > time.monotonic():
+                    self._lock.wait(self._queue[0][0] - time.monotonic() if self._queue else None)
+                    continue
+                _, _, packet, sock, to = heapq.heappop(self._queue)
+                sock.sendto(packet, to)
+
+    def stop(self):
+        with self._lock:
+            self._open = False
+            self._lock.notify()
+        self._outer.close()
+        self._inner.close()
+
+
+def peer_errors(command, pattern, runs):
+    """|error| in ms of `runs` runs of a peer's command, whose output's `pattern` gives the offset in seconds."""
+    errors, took = [], []
+    for _ in range(runs):
+        started = time.monotonic()
+        output = subprocess.run(command, capture_output=True, text=True, timeout=60)
+        took.append(time.monotonic() - started)
+        found = re.search(pattern, output.stdout + output.stderr)
+        if found is None:
+            raise RuntimeError(f"{command[0]} gave no offset: {output.stdout!r} {output.stderr!r}")
+        errors.append(abs(float(found.group(1)) - AHEAD) * 1000)
+    return errors, took
+
+
+def path_figures(display, path, seed, check_runs=25, sync_runs=8):
+    """Each contender's |error| in ms and its running times, through three seeded jittery paths."""
+    servers = [FakeSntpServer(f"127.0.0.{21 + n}") for n in range(3)]
+    paths = [JitteryPath(f"127.0.0.{11 + n}", f"127.0.0.{21 + n}", path, seed + n) for n in range(3)]
+    addresses = [f"127.0.0.{11 + n}" for n in range(3)]
+    folder = pathlib.Path(harness.tempfile.mkdtemp(prefix="tempvaro-chrony-"))
+    (folder / "chrony.conf").write_text("".join(f"server {a} iburst\n" for a in addresses) + f"cmdport 0\npidfile "
+                                        f"{folder}/chronyd.pid\n")
+    figures = {}
+    try:
+        for server in servers:
+            server.answer(AHEAD)
+        program = harness.Program(display)
+        checks = [program.run("/check") for _ in range(check_runs)]
+        figures["/check"] = ([abs(int(READING.search(out).group(1)) - AHEAD * 1000) for _, out, _ in checks],
+                             [t for _, _, t in checks])
+        syncs, took = [], []
+        for _ in range(sync_runs):
+            program = harness.Program(display)
+            _, _, elapsed = program.run("/sync", environment={"WINEDEBUG": "err+sync"})
+            syncs.append(abs(int(REFUSED_SET.search(program.log.read_text(errors="replace")).group(1)) - AHEAD * 1000))
+            took.append(elapsed)
+        figures["/sync"] = (syncs, took)
+        figures["ntpdig"] = peer_errors(["ntpdig", "-j", "-t", "2", *addresses], r'"offset": ?(-?[\d.]+)', check_runs)
+        figures["chronyd -Q"] = peer_errors(["chronyd", "-Q", "-f", str(folder / "chrony.conf")],
+                                            r"wrong by (-?[\d.]+) seconds", sync_runs)
+    finally:
+        for relay in paths:
+            relay.stop()
+        for server in servers:
+            server.stop()
+        harness.shutil.rmtree(folder, ignore_errors=True)
+    return figures
+
+
+def measure_paths(seed=868):
+    harness.check_isolation()
+    display = harness.VirtualDisplay().start()
+    try:
+        for name, path in PATHS.items():
+            for contender, (errors, took) in path_figures(display, path, seed).items():
+                errors.sort()
+                print(f"{name} {contender}: |error| median {statistics.median(errors):.1f} ms, p90 "
+                      f"{errors[int(0.9 * (len(errors) - 1) + 0.5)]:.1f}, worst {errors[-1]:.1f} ({len(errors)} runs); "
+                      f"{min(took):.2f}-{max(took):.2f} s, median {statistics.median(took):.2f} s")
+    finally:
+        display.stop()
+    return 0
+
+
 def main():
     harness.check_isolation()
     print(f"release Tempvaro.exe: {RELEASE.stat().st_size} bytes ({RELEASE.stat().st_size / 1024:.1f} KiB)")
@@ -216,4 +348,4 @@ def main():
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(measure_paths() if "--paths" in sys.argv else main())
