@@ -83,8 +83,6 @@ public:
         }
         return false;
     }
-    // The server being asked.
-    int Asked() const { return server_; }
     // When the walk must act even if no socket does: the server's deadline, or its next address's turn.
     DWORD Due() const {
         if (connected_ < 0 && nextAddress_ < servers_[server_].count)

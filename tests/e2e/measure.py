@@ -151,8 +151,8 @@ def download_times(size):
         harness.shutil.rmtree(workdir, ignore_errors=True)
 
 
-# One-way delay each way, its jitter (the mean of an exponential spread), the share of packets held by a spike of
-# 50-250 ms, and the share lost.
+# One-way delay each way, its jitter (a uniform spread above it), the share of packets held by a spike of 50-250 ms,
+# and the share lost.
 PATHS = {"Wi-Fi-like": (0.004, 0.006, 0.05, 0.02), "LTE-like": (0.020, 0.015, 0.15, 0.03)}
 AHEAD = 2.5
 READING = re.compile(r"offset_ms=(-?\d+)")
@@ -169,15 +169,17 @@ class JitteryPath:
         self._inner = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         self._inner.bind(("127.0.0.1", 0))
         self._queue, self._lock, self._client, self._open = [], threading.Condition(), None, True
-        for target in (self._relay_out, self._relay_in, self._deliver):
-            threading.Thread(target=target, daemon=True).start()
+        self._threads = [threading.Thread(target=target, daemon=True)
+                         for target in (self._relay_out, self._relay_in, self._deliver)]
+        for thread in self._threads:
+            thread.start()
 
     def _hold(self, packet, sock, to):
         base, jitter, spikes, loss = self._path
         with self._lock:
             if self._random.random() < loss:
                 return
-            delay = base + self._random.expovariate(1 / jitter)
+            delay = base + self._random.uniform(0, jitter)
             if self._random.random() < spikes:
                 delay += self._random.uniform(0.05, 0.25)
             heapq.heappush(self._queue, (time.monotonic() + delay, id(packet), packet, sock, to))
@@ -212,6 +214,15 @@ class JitteryPath:
         with self._lock:
             self._open = False
             self._lock.notify()
+        # Shut down first: that wakes a thread blocked on the socket (and says it is not connected), so that the port
+        # is free once they are joined.
+        for sock in (self._outer, self._inner):
+            try:
+                sock.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+        for thread in self._threads:
+            thread.join()
         self._outer.close()
         self._inner.close()
 
@@ -231,34 +242,41 @@ def peer_errors(command, pattern, runs):
 
 
 def path_figures(display, path, seed, check_runs=25, sync_runs=8):
-    """Each contender's |error| in ms and its running times, through three seeded jittery paths."""
+    """Each contender's |error| in ms and its running times, through three jittery paths seeded alike for each."""
     servers = [FakeSntpServer(f"127.0.0.{21 + n}") for n in range(3)]
-    paths = [JitteryPath(f"127.0.0.{11 + n}", f"127.0.0.{21 + n}", path, seed + n) for n in range(3)]
     addresses = [f"127.0.0.{11 + n}" for n in range(3)]
     folder = pathlib.Path(harness.tempfile.mkdtemp(prefix="tempvaro-chrony-"))
     (folder / "chrony.conf").write_text("".join(f"server {a} iburst\n" for a in addresses) + f"cmdport 0\npidfile "
                                         f"{folder}/chronyd.pid\n")
+
+    def program_runs(switch, runs):
+        results = []
+        for _ in range(runs):
+            program = harness.Program(display)
+            code, output, elapsed = program.run(switch, environment={"WINEDEBUG": "err+sync"})
+            found = READING.search(output) if switch == "/check" else REFUSED_SET.search(program.log.read_text(errors="replace"))
+            results.append((abs(int(found.group(1)) - AHEAD * 1000), elapsed))
+        return [error for error, _ in results], [elapsed for _, elapsed in results]
+
+    contenders = {
+        "/check": lambda: program_runs("/check", check_runs),
+        "/sync": lambda: program_runs("/sync", sync_runs),
+        "ntpdig": lambda: peer_errors(["ntpdig", "-j", "-t", "2", *addresses], r'"offset": ?(-?[\d.]+)', check_runs),
+        "chronyd -Q": lambda: peer_errors(["chronyd", "-Q", "-f", str(folder / "chrony.conf")],
+                                          r"wrong by (-?[\d.]+) seconds", sync_runs),
+    }
     figures = {}
     try:
         for server in servers:
             server.answer(AHEAD)
-        program = harness.Program(display)
-        checks = [program.run("/check") for _ in range(check_runs)]
-        figures["/check"] = ([abs(int(READING.search(out).group(1)) - AHEAD * 1000) for _, out, _ in checks],
-                             [t for _, _, t in checks])
-        syncs, took = [], []
-        for _ in range(sync_runs):
-            program = harness.Program(display)
-            _, _, elapsed = program.run("/sync", environment={"WINEDEBUG": "err+sync"})
-            syncs.append(abs(int(REFUSED_SET.search(program.log.read_text(errors="replace")).group(1)) - AHEAD * 1000))
-            took.append(elapsed)
-        figures["/sync"] = (syncs, took)
-        figures["ntpdig"] = peer_errors(["ntpdig", "-j", "-t", "2", *addresses], r'"offset": ?(-?[\d.]+)', check_runs)
-        figures["chronyd -Q"] = peer_errors(["chronyd", "-Q", "-f", str(folder / "chrony.conf")],
-                                            r"wrong by (-?[\d.]+) seconds", sync_runs)
+        for name, run in contenders.items():
+            paths = [JitteryPath(address, f"127.0.0.{21 + n}", path, seed + n) for n, address in enumerate(addresses)]
+            try:
+                figures[name] = run()
+            finally:
+                for relay in paths:
+                    relay.stop()
     finally:
-        for relay in paths:
-            relay.stop()
         for server in servers:
             server.stop()
         harness.shutil.rmtree(folder, ignore_errors=True)

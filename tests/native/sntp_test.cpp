@@ -124,6 +124,7 @@ TEST(SampleChoice, AgreeingServersOutvoteTheRestAndTheShortestTripWinsAmongThem)
          4,
          true},
         {"one wrong of three, with the shortest trip", {{2500, 40, 1}, {-500, 2, 2}, {2510, 30, 3}}, 2, true},
+        {"two a tick apart still agree", {{2500, 2, 1}, {2504, 2, 2}, {-500, 1, 3}}, 0, true},
         {"one wrong of three, its spike meeting both", {{2500, 40, 1}, {2000, 1200, 2}, {2510, 30, 3}}, 2, true},
         {"two disagreeing: the shorter trip", {{2500, 40, 1}, {3500, 20, 2}}, 1, true},
         {"two disagreeing by a day: too far", {{2500, 40, 1}, {day, 20, 2}}, 1, false},
@@ -137,7 +138,7 @@ TEST(SampleChoice, AgreeingServersOutvoteTheRestAndTheShortestTripWinsAmongThem)
          2,
          true},
         {"an hour is made alone, a little more is not", {{hour, 0, 1}}, 0, true},
-        {"a little negative trip is no interval", {{hour + 1, -3, 1}}, 0, false},
+        {"a trip below zero is a point, which still meets itself", {{hour + 1, -10, 1}, {300, 40, 2}}, 0, false},
     };
     for (const ChoiceCase &test : cases) {
         TimeSample samples[8];
