@@ -14,6 +14,8 @@
 
 const TimeClient g_timeClient;
 
+static_assert(kLookupBoundMs + kSampleSpacingMs <= kSetLastRoundMs, "two rounds fit after the slowest look-ups");
+
 namespace {
 
 bool FileTimeToUtc(uint64_t intervals, SYSTEMTIME *utc) {
@@ -38,7 +40,11 @@ int FetchOffset(const TimeServerNames *names, const int (&order)[kTimeServerCoun
     for (int i = 0; i < kTimeServerCount; ++i)
         hosts[i] = names->host[order[i] - 1];
     HostAddresses servers[kTimeServerCount];
+    const ULONGLONG lookupStart = GetTickCount64();
     ResolveHosts(hosts, kTimeServerCount, kLookupBoundMs, servers);
+    // Slow look-ups leave a set room for one round fewer, so that it still ends within its bound.
+    if (sntpRounds > 2 && GetTickCount64() - lookupStart + (sntpRounds - 1) * kSampleSpacingMs > kSetLastRoundMs)
+        sntpRounds = 2;
     clock->Start();
     TimeAnswer answer;
     if (!FetchClockOffset(servers, kTimeServerCount, sntpRounds, *clock, &answer))

@@ -16,11 +16,14 @@ const DWORD kSntpWaitMs = 5000;
 const DWORD kSntpFirstMs = 1000;
 // After the round's first usable answer, this long for the others, so that they can outvote it.
 const DWORD kSntpGatherMs = 250;
-// A set takes this many SNTP rounds, each this long after the one before (no address is asked again sooner: NIST's
-// rule for its servers), and waits this long at most for a later round's answers; its clock is set within 9 s.
+// A set takes this many SNTP rounds, each this long after the one before, and waits this long at most for a later
+// round's answers. No address is asked again within 4 s (NIST's rule for its servers); the spacing's margin is for a
+// path's jitter, which can bring two requests nearer by the time they reach the server.
 const int kSetRounds = 3;
-const DWORD kSampleSpacingMs = 4000;
-const DWORD kLaterRoundWaitMs = 500;
+const DWORD kSampleSpacingMs = 4100;
+const DWORD kLaterRoundWaitMs = 400;
+// A set's last round starts this long at most after its look-ups did: the clock is set 9 s after them at the latest.
+const DWORD kSetLastRoundMs = 9000 - kLaterRoundWaitMs - 100;
 // Each of a server's first addresses is a server of its own, asked beside the others.
 const int kAddressesPerServer = 4;
 // The servers' names are looked up together, before the measurement starts, within this.

@@ -11,7 +11,7 @@ const uint64_t kIntervalsFrom1601To1900 = 94354848000000000ull;
 
 uint64_t FileTimeNow(int64_t offsetMs) {
     FILETIME now;
-    GetSystemTimeAsFileTime(&now);
+    GetSystemTimePreciseAsFileTime(&now); // as a real server reads its clock, not to the tick
     return (static_cast<uint64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime) + offsetMs * 10000;
 }
 
