@@ -12,6 +12,7 @@ import os
 import pathlib
 import random
 import re
+import select
 import socket
 import statistics
 import subprocess
@@ -151,136 +152,85 @@ def download_times(size):
         harness.shutil.rmtree(workdir, ignore_errors=True)
 
 
-# One-way delay each way, its jitter (a uniform spread above it), the share of packets held by a spike of 50-250 ms,
-# and the share lost.
+# One-way delay each way, its jitter (uniform above it), the share of datagrams a spike of 50-250 ms holds, the share
+# lost.
 PATHS = {"Wi-Fi-like": (0.004, 0.006, 0.05, 0.02), "LTE-like": (0.020, 0.015, 0.15, 0.03)}
 AHEAD = 2.5
-READING = re.compile(r"offset_ms=(-?\d+)")
 
 
-class JitteryPath:
-    """A UDP relay on address:123 to an SNTP server at `server`, delaying, spiking and dropping each datagram each way
-    by a random generator seeded once."""
+def jittery_path(address, server, path, seed):
+    """A UDP relay on address:123 to server:123 that delays, spikes and drops each datagram each way by a generator
+    seeded once; returns its stop()."""
+    base, jitter, spikes, loss = path
+    rand, stopping, queue, client = random.Random(seed), threading.Event(), [], [None]
+    outer, inner = socket.socket(socket.AF_INET, socket.SOCK_DGRAM), socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    outer.bind((address, 123))
+    inner.bind(("127.0.0.1", 0))
 
-    def __init__(self, address, server, path, seed):
-        self._server, self._path, self._random = (server, 123), path, random.Random(seed)
-        self._outer = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        self._outer.bind((address, 123))
-        self._inner = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        self._inner.bind(("127.0.0.1", 0))
-        self._queue, self._lock, self._client, self._open = [], threading.Condition(), None, True
-        self._threads = [threading.Thread(target=target, daemon=True)
-                         for target in (self._relay_out, self._relay_in, self._deliver)]
-        for thread in self._threads:
-            thread.start()
-
-    def _hold(self, packet, sock, to):
-        base, jitter, spikes, loss = self._path
-        with self._lock:
-            if self._random.random() < loss:
-                return
-            delay = base + self._random.uniform(0, jitter)
-            if self._random.random() < spikes:
-                delay += self._random.uniform(0.05, 0.25)
-            heapq.heappush(self._queue, (time.monotonic() + delay, id(packet), packet, sock, to))
-            self._lock.notify()
-
-    def _relay_out(self):
-        while self._open:
-            try:
-                packet, self._client = self._outer.recvfrom(512)
-            except OSError:
-                return
-            self._hold(packet, self._inner, self._server)
-
-    def _relay_in(self):
-        while self._open:
-            try:
-                packet, _ = self._inner.recvfrom(512)
-            except OSError:
-                return
-            self._hold(packet, self._outer, self._client)
-
-    def _deliver(self):
-        with self._lock:
-            while self._open:
-                if not self._queue or self._queue[0][0] > time.monotonic():
-                    self._lock.wait(self._queue[0][0] - time.monotonic() if self._queue else None)
-                    continue
-                _, _, packet, sock, to = heapq.heappop(self._queue)
+    def relay():
+        while not stopping.is_set():
+            wait = min(0.1, max(0.0, queue[0][0] - time.monotonic())) if queue else 0.1
+            for sock in select.select([outer, inner], [], [], wait)[0]:
+                packet, sender = sock.recvfrom(512)
+                client[0] = sender if sock is outer else client[0]
+                if rand.random() >= loss:
+                    delay = base + rand.uniform(0, jitter) + (rand.uniform(0.05, 0.25) if rand.random() < spikes else 0)
+                    to = (inner, (server, 123)) if sock is outer else (outer, client[0])
+                    heapq.heappush(queue, (time.monotonic() + delay, id(packet), packet, to))
+            while queue and queue[0][0] <= time.monotonic():
+                _, _, packet, (sock, to) = heapq.heappop(queue)
                 sock.sendto(packet, to)
 
-    def stop(self):
-        with self._lock:
-            self._open = False
-            self._lock.notify()
-        # Shut down first: that wakes a thread blocked on the socket (and says it is not connected), so that the port
-        # is free once they are joined.
-        for sock in (self._outer, self._inner):
-            try:
-                sock.shutdown(socket.SHUT_RDWR)
-            except OSError:
-                pass
-        for thread in self._threads:
-            thread.join()
-        self._outer.close()
-        self._inner.close()
+    thread = threading.Thread(target=relay, daemon=True)
+    thread.start()
+
+    def stop():
+        stopping.set()
+        thread.join()
+        outer.close()
+        inner.close()
+    return stop
 
 
-def peer_errors(command, pattern, runs):
-    """|error| in ms of `runs` runs of a peer's command, whose output's `pattern` gives the offset in seconds."""
-    errors, took = [], []
-    for _ in range(runs):
-        started = time.monotonic()
-        output = subprocess.run(command, capture_output=True, text=True, timeout=60)
-        took.append(time.monotonic() - started)
-        found = re.search(pattern, output.stdout + output.stderr)
-        if found is None:
-            raise RuntimeError(f"{command[0]} gave no offset: {output.stdout!r} {output.stderr!r}")
-        errors.append(abs(float(found.group(1)) - AHEAD) * 1000)
-    return errors, took
-
-
-def path_figures(display, path, seed, check_runs=25, sync_runs=8):
-    """Each contender's |error| in ms and its running times, through three jittery paths seeded alike for each."""
-    servers = [FakeSntpServer(f"127.0.0.{21 + n}") for n in range(3)]
+def path_results(display, path, seed, checks=25, sets=8):
+    """(offset in s, seconds taken) of each run of /check, /sync, ntpdig and chronyd -Q, each through three jittery
+    paths seeded alike, to SNTP servers AHEAD s ahead."""
     addresses = [f"127.0.0.{11 + n}" for n in range(3)]
+    servers = [FakeSntpServer(f"127.0.0.{21 + n}") for n in range(3)]
     folder = pathlib.Path(harness.tempfile.mkdtemp(prefix="tempvaro-chrony-"))
     (folder / "chrony.conf").write_text("".join(f"server {a} iburst\n" for a in addresses) + f"cmdport 0\npidfile "
                                         f"{folder}/chronyd.pid\n")
 
-    def program_runs(switch, runs):
-        results = []
-        for _ in range(runs):
-            program = harness.Program(display)
-            code, output, elapsed = program.run(switch, environment={"WINEDEBUG": "err+sync"})
-            found = READING.search(output) if switch == "/check" else REFUSED_SET.search(program.log.read_text(errors="replace"))
-            results.append((abs(int(found.group(1)) - AHEAD * 1000), elapsed))
-        return [error for error, _ in results], [elapsed for _, elapsed in results]
+    def ours(switch):
+        program = harness.Program(display)
+        _, output, took = program.run(switch, environment={"WINEDEBUG": "err+sync"})
+        found = (re.search(r"offset_ms=(-?\d+)", output) if switch == "/check" else
+                 REFUSED_SET.search(program.log.read_text(errors="replace")))
+        return int(found.group(1)) / 1000, took
 
-    contenders = {
-        "/check": lambda: program_runs("/check", check_runs),
-        "/sync": lambda: program_runs("/sync", sync_runs),
-        "ntpdig": lambda: peer_errors(["ntpdig", "-j", "-t", "2", *addresses], r'"offset": ?(-?[\d.]+)', check_runs),
-        "chronyd -Q": lambda: peer_errors(["chronyd", "-Q", "-f", str(folder / "chrony.conf")],
-                                          r"wrong by (-?[\d.]+) seconds", sync_runs),
-    }
-    figures = {}
+    def peer(command, pattern):
+        started = time.monotonic()
+        result = subprocess.run(command, capture_output=True, text=True, timeout=60)
+        return float(re.search(pattern, result.stdout + result.stderr).group(1)), time.monotonic() - started
+
+    contenders = {"/check": (lambda: ours("/check"), checks), "/sync": (lambda: ours("/sync"), sets),
+                  "ntpdig": (lambda: peer(["ntpdig", "-j", "-t", "2", *addresses], r'"offset": ?(-?[\d.]+)'), checks),
+                  "chronyd -Q": (lambda: peer(["chronyd", "-Q", "-f", str(folder / "chrony.conf")],
+                                              r"wrong by (-?[\d.]+)"), sets)}
     try:
         for server in servers:
             server.answer(AHEAD)
-        for name, run in contenders.items():
-            paths = [JitteryPath(address, f"127.0.0.{21 + n}", path, seed + n) for n, address in enumerate(addresses)]
+        for name, (run, runs) in contenders.items():
+            stops = [jittery_path(a, f"127.0.0.{21 + n}", path, seed + n) for n, a in enumerate(addresses)]
             try:
-                figures[name] = run()
+                yield name, [run() for _ in range(runs)]
             finally:
-                for relay in paths:
-                    relay.stop()
+                for stop in stops:
+                    stop()
     finally:
         for server in servers:
             server.stop()
         harness.shutil.rmtree(folder, ignore_errors=True)
-    return figures
 
 
 def measure_paths(seed=868):
@@ -288,10 +238,10 @@ def measure_paths(seed=868):
     display = harness.VirtualDisplay().start()
     try:
         for name, path in PATHS.items():
-            for contender, (errors, took) in path_figures(display, path, seed).items():
-                errors.sort()
+            for contender, results in path_results(display, path, seed):
+                errors, took = sorted(abs(offset - AHEAD) * 1000 for offset, _ in results), [t for _, t in results]
                 print(f"{name} {contender}: |error| median {statistics.median(errors):.1f} ms, p90 "
-                      f"{errors[int(0.9 * (len(errors) - 1) + 0.5)]:.1f}, worst {errors[-1]:.1f} ({len(errors)} runs); "
+                      f"{errors[round(0.9 * (len(errors) - 1))]:.1f}, worst {errors[-1]:.1f} ({len(errors)} runs); "
                       f"{min(took):.2f}-{max(took):.2f} s, median {statistics.median(took):.2f} s")
     finally:
         display.stop()
