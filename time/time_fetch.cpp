@@ -40,7 +40,8 @@ LONG Fingerprint(const SocketAddress &address) {
     const bool v6 = address.any.sa_family == AF_INET6;
     const unsigned char *bytes = v6 ? reinterpret_cast<const unsigned char *>(&address.v6.sin6_addr)
                                     : reinterpret_cast<const unsigned char *>(&address.v4.sin_addr);
-    uint32_t hash = 2166136261u ^ address.any.sa_family;
+    // The port too, which is the protocol's in use but tells the test servers on one address apart.
+    uint32_t hash = 2166136261u ^ address.any.sa_family ^ static_cast<uint32_t>(address.v4.sin_port) << 16;
     for (size_t i = 0; i < (v6 ? sizeof address.v6.sin6_addr : sizeof address.v4.sin_addr); ++i)
         hash = (hash ^ bytes[i]) * 16777619u;
     return static_cast<LONG>(hash | 1);
