@@ -9,6 +9,7 @@
 #include "time/time_client.h"
 
 const AutoSyncDelays kAutoSyncDelays = {10000, 300000};
+const char kTextSetTooFar[] = "更新本机时间失败,时间服务器的时间相差太大!";
 
 namespace {
 
@@ -47,13 +48,13 @@ int SetClockWhenFree() {
     return SetClock();
 }
 
-void ReportSetFailed(int result) {
-    g_appShell.SetPaneText(kMessagePane, result == kSetBusy ? kTextClockBusy : kTextSetFailed);
-}
-
-void ReportSetDone() {
-    g_appShell.SetPaneText(kMessagePane, kTextSetDone);
-    g_appShell.SetPaneText(kResultPane, kTextSetAccurate);
+void ReportSet(int result) {
+    g_appShell.SetPaneText(kMessagePane, result == kSetDone     ? kTextSetDone
+                                         : result == kSetTooFar ? kTextSetTooFar
+                                         : result == kSetBusy   ? kTextClockBusy
+                                                                : kTextSetFailed);
+    if (result == kSetDone)
+        g_appShell.SetPaneText(kResultPane, kTextSetAccurate);
 }
 
 } // namespace
@@ -84,11 +85,7 @@ DWORD WINAPI ManualSyncTask(LPVOID) {
     if (!ClaimSet())
         return 0;
     g_appShell.SetPaneText(kMessagePane, kTextSetting);
-    const int result = SetClock();
-    if (result == kSetDone)
-        ReportSetDone();
-    else
-        ReportSetFailed(result);
+    ReportSet(SetClock());
     return 0;
 }
 
@@ -104,10 +101,7 @@ DWORD WINAPI AutoSyncTask(LPVOID parameter) {
             Sleep(delays.firstMs);
         result = SetClockWhenFree();
     }
-    if (result == kSetDone)
-        ReportSetDone();
-    else
-        ReportSetFailed(result);
+    ReportSet(result);
     InterlockedExchange(&g_autoSyncRunning, 0);
     return 0;
 }

@@ -14,6 +14,9 @@ struct AutoSyncDelays {
 
 extern const AutoSyncDelays kAutoSyncDelays;
 
+// A set refused since too few servers agreed on a correction of over an hour.
+extern const char kTextSetTooFar[];
+
 // The servers as the settings file names them now, each slot falling back to its built-in name.
 TimeServerNames ConfiguredServers();
 

@@ -18,7 +18,10 @@ int RunClockCommand(const StandardOutput &output, bool sync) {
     bool busy;
     if (sync) {
         const int result = g_timeClient.SetClockFromServer(&names, &reading);
-        text = result == kSetDone ? kTextSetDone : result == kSetNoPrivilege ? kTextSetNoPrivilege : kTextSetFailed;
+        text = result == kSetDone          ? kTextSetDone
+               : result == kSetNoPrivilege ? kTextSetNoPrivilege
+               : result == kSetTooFar      ? kTextSetTooFar
+                                           : kTextSetFailed;
         code = result == kSetDone ? kExitDone : kExitFailed;
         busy = result == kSetBusy;
     } else {

@@ -1,32 +1,20 @@
-// One round of datagrams: a request to each of a few servers, all sent together, and their answers read as they come.
+// One round of datagrams: a request to each of a few addresses, all sent together, and their answers read as they come.
 #include "net/udp_exchange.h"
 
-void DatagramRound::Send(const HostAddresses *peers, int count, unsigned short port, DWORD now) {
-    port_ = port;
+void DatagramRound::Send(const SocketAddress *addresses, int count, unsigned short port) {
     count_ = count < kMaxDatagramPeers ? count : kMaxDatagramPeers;
     for (int i = 0; i < count_; ++i) {
-        peers_[i].addresses = &peers[i];
-        peers_[i].next = 0;
-        AskNext(i, now);
-    }
-}
-
-bool DatagramRound::AskNext(int index, DWORD now) {
-    Peer &peer = peers_[index];
-    peer.socket.Close();
-    while (peer.next < peer.addresses->count) {
-        peer.address = peer.addresses->address[peer.next++];
-        SetPort(peer.address, port_);
+        Peer &peer = peers_[i];
+        peer.socket.Close();
+        peer.address = addresses[i];
+        SetPort(peer.address, port);
         char packet[kDatagramSize];
         if (!StartConnecting(peer.socket, peer.address, SOCK_DGRAM))
             continue;
-        const int length = request_(context_, index, peer.address, packet);
-        peer.askedAt = now;
-        if (length > 0 && send(peer.socket.Get(), packet, length, 0) == length)
-            return true;
+        const int length = request_(context_, i, peer.address, packet);
+        if (length <= 0 || send(peer.socket.Get(), packet, length, 0) != length)
+            peer.socket.Close();
     }
-    peer.socket.Close();
-    return false;
 }
 
 int DatagramRound::Awaited() const {
@@ -42,28 +30,12 @@ void DatagramRound::Watch(SocketWait &wait) const {
             wait.Watch(wait.readable, peers_[i].socket.Get());
 }
 
-DWORD DatagramRound::NextGiveUp() const {
-    DWORD earliest = ~0u;
-    for (int i = 0; i < count_; ++i) {
-        const Peer &peer = peers_[i];
-        // The last address is never given up: the caller's own bound ends its wait.
-        if (peer.socket.IsOpen() && peer.next < peer.addresses->count && peer.askedAt + kAddressSilenceMs < earliest)
-            earliest = peer.askedAt + kAddressSilenceMs;
-    }
-    return earliest;
-}
-
-void DatagramRound::Take(SocketWait &wait, DWORD now) {
+void DatagramRound::Take(SocketWait &wait) {
     for (int i = 0; i < count_; ++i) {
         Peer &peer = peers_[i];
         const SOCKET socket = peer.socket.Get();
-        if (!peer.socket.IsOpen())
+        if (!peer.socket.IsOpen() || (!FD_ISSET(socket, &wait.readable) && !FD_ISSET(socket, &wait.failed)))
             continue;
-        if (!FD_ISSET(socket, &wait.readable) && !FD_ISSET(socket, &wait.failed)) {
-            if (now - peer.askedAt >= kAddressSilenceMs && peer.next < peer.addresses->count)
-                AskNext(i, now);
-            continue;
-        }
         char packet[kDatagramSize];
         SocketAddress from = {};
         int fromSize = sizeof from;
@@ -72,7 +44,7 @@ void DatagramRound::Take(SocketWait &wait, DWORD now) {
             const int error = WSAGetLastError();
             // A refused port (ICMP unreachable) or a broken socket: this address will not answer.
             if (error != WSAEWOULDBLOCK && error != WSAEMSGSIZE)
-                AskNext(i, now);
+                peer.socket.Close();
         } else if (SameAddress(from, peer.address) && answer_(context_, i, peer.address, packet, length)) {
             peer.socket.Close();
         }

@@ -21,16 +21,6 @@ struct Remembered {
 SRWLOCK g_lock = SRWLOCK_INIT;
 Remembered g_remembered[kRememberedAddresses];
 
-uint32_t Fingerprint(const SocketAddress &address) {
-    const bool v6 = address.any.sa_family == AF_INET6;
-    const unsigned char *bytes = v6 ? reinterpret_cast<const unsigned char *>(&address.v6.sin6_addr)
-                                    : reinterpret_cast<const unsigned char *>(&address.v4.sin_addr);
-    uint32_t hash = 2166136261u ^ address.any.sa_family;
-    for (size_t i = 0; i < (v6 ? sizeof address.v6.sin6_addr : sizeof address.v4.sin_addr); ++i)
-        hash = (hash ^ bytes[i]) * 16777619u;
-    return hash | 1;
-}
-
 bool Barred(const Remembered *slot, DWORD now) {
     return slot != nullptr &&
            (slot->kiss == kSntpDenied || (slot->kiss == kSntpRate && now - slot->kissedAt < kRateBackoffMs));
@@ -65,9 +55,20 @@ public:
 
 } // namespace
 
+uint32_t AddressFingerprint(const SocketAddress &address, bool withPort) {
+    const bool v6 = address.any.sa_family == AF_INET6;
+    const unsigned char *bytes = v6 ? reinterpret_cast<const unsigned char *>(&address.v6.sin6_addr)
+                                    : reinterpret_cast<const unsigned char *>(&address.v4.sin_addr);
+    uint32_t hash =
+        2166136261u ^ address.any.sa_family ^ (withPort ? static_cast<uint32_t>(address.v4.sin_port) << 16 : 0);
+    for (size_t i = 0; i < (v6 ? sizeof address.v6.sin6_addr : sizeof address.v4.sin_addr); ++i)
+        hash = (hash ^ bytes[i]) * 16777619u;
+    return hash | 1;
+}
+
 int RememberAddress(const SocketAddress &address, int kiss) {
     const Locked locked;
-    Remembered *slot = locked.Find(Fingerprint(address), true);
+    Remembered *slot = locked.Find(AddressFingerprint(address, false), true);
     // With no room, an address is asked as if new.
     if (slot == nullptr)
         return 1;
@@ -93,7 +94,7 @@ DWORD PrepareAddresses(HostAddresses *servers, int count) {
         const int given = host->count;
         host->count = 0;
         for (int i = 0; i < given; ++i) {
-            const uint32_t key = Fingerprint(host->address[i]);
+            const uint32_t key = AddressFingerprint(host->address[i], false);
             int earlier = 0;
             while (earlier < listedCount && listed[earlier] != key)
                 ++earlier;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <winsock2.h>
+#include <stdint.h>
 
 #include "net/socket_support.h"
 
@@ -16,6 +17,9 @@ const int kRememberedAddresses = kMaxHostAddresses * 3;
 // The memory's clock in milliseconds, read only in differences, which its wrap cannot bend: GetTickCount, unless a
 // test puts its own.
 extern DWORD(WINAPI *g_addressClock)();
+
+// A hash of the address's family and bytes (and its port, when `withPort`), never 0.
+uint32_t AddressFingerprint(const SocketAddress &address, bool withPort);
 
 // Notes a query about to go to the address and returns 1, or returns 0 when a kiss-o'-death bars the address
 // (`kiss` 0); or notes a kiss-o'-death from it (`kiss` an SntpVerdict): kSntpRate bars it for kRateBackoffMs,

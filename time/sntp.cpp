@@ -93,24 +93,11 @@ int64_t SntpRoundTripDelay(uint64_t t1, uint64_t t2, uint64_t t3, uint64_t t4) {
     return Difference(t4, t1) - Difference(t3, t2);
 }
 
-bool MakeSntpSample(uint64_t t1, const SntpAnswer &answer, uint64_t t4, int peer, SntpSample *sample) {
+bool MakeSntpSample(uint64_t t1, const SntpAnswer &answer, uint64_t t4, TimeSample *sample) {
     const int64_t delay = SntpRoundTripDelay(t1, answer.received, answer.transmitted, t4);
     if (delay < -kMostNegativeDelayMs * kIntervalsPerMillisecond)
         return false;
-    *sample = SntpSample{SntpClockOffset(t1, answer.received, answer.transmitted, t4), delay, peer};
+    sample->offset = SntpClockOffset(t1, answer.received, answer.transmitted, t4);
+    sample->delay = delay;
     return true;
-}
-
-const SntpSample &PickSntpSample(const SntpSample *samples, int count) {
-    if (count >= 3) {
-        const SntpSample &a = samples[0];
-        const SntpSample &b = samples[1];
-        const SntpSample &c = samples[2];
-        if (a.offset < b.offset)
-            return b.offset < c.offset ? b : (a.offset < c.offset ? c : a);
-        return a.offset < c.offset ? a : (b.offset < c.offset ? c : b);
-    }
-    if (count == 2 && samples[1].delay < samples[0].delay)
-        return samples[1];
-    return samples[0];
 }

@@ -5,6 +5,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "time/sample_choice.h"
+
 const int kSntpPacketSize = 48;
 
 enum SntpVerdict {
@@ -38,24 +40,12 @@ int ParseSntpAnswer(const unsigned char *data, size_t size, uint64_t transmit, S
 // are our clock when the request left and the answer arrived; every time is below 2^63.
 int64_t SntpClockOffset(uint64_t t1, uint64_t t2, uint64_t t3, uint64_t t4);
 
-// One server's usable answer: the offset it gives and the round trip it took, (T4 - T1) - (T3 - T2), both in
-// 100-nanosecond intervals.
-struct SntpSample {
-    int64_t offset;
-    int64_t delay;
-    // Which of the servers asked gave it.
-    int peer;
-};
-
 int64_t SntpRoundTripDelay(uint64_t t1, uint64_t t2, uint64_t t3, uint64_t t4);
 
 // Clocks that tick in coarse steps can make a true round trip come out a little below zero; more than this is a server
 // whose times cannot be, and would win every choice by the shorter trip.
 const int64_t kMostNegativeDelayMs = 10;
 
-// The sample of an answer to a request sent at t1 and answered at t4; false when its round trip is impossibly short.
-bool MakeSntpSample(uint64_t t1, const SntpAnswer &answer, uint64_t t4, int peer, SntpSample *sample);
-
-// The answer whose offset a round takes: of three, the median, so that two servers outvote one that is out; of two,
-// the one that took the shorter trip, since the trip bounds its error; of one, itself. count is 1 to 3.
-const SntpSample &PickSntpSample(const SntpSample *samples, int count);
+// The offset and round trip, (T4 - T1) - (T3 - T2), of an answer to a request sent at t1 and answered at t4, into
+// sample; false when its round trip is impossibly short.
+bool MakeSntpSample(uint64_t t1, const SntpAnswer &answer, uint64_t t4, TimeSample *sample);

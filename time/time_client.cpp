@@ -16,6 +16,8 @@
 
 const TimeClient g_timeClient;
 
+static_assert(kLookupBoundMs + kSampleSpacingMs <= kSetLastRoundMs, "two rounds fit after the slowest look-ups");
+
 namespace {
 
 bool FileTimeToUtc(uint64_t intervals, SYSTEMTIME *utc) {
@@ -27,9 +29,8 @@ bool FileTimeToUtc(uint64_t intervals, SYSTEMTIME *utc) {
 
 // The servers' offset, asked in `order`, of the names given or else the built-in ones. The names are looked up
 // together first, and each address is asked once; `clock` starts only then, so that no look-up lies inside the
-// measurement. reading is filled when
-// a server answered.
-int FetchOffset(const TimeServerNames *names, const int (&order)[kTimeServerCount], MeasureClock *clock,
+// measurement. reading is filled when a server answered.
+int FetchOffset(const TimeServerNames *names, const int (&order)[kTimeServerCount], int sntpRounds, MeasureClock *clock,
                 ClockReading *reading) {
     TimeServerNames builtIn;
     if (names == nullptr) {
@@ -43,17 +44,21 @@ int FetchOffset(const TimeServerNames *names, const int (&order)[kTimeServerCoun
     const char *webHosts[kTimeServerCount];
     TakeWebHosts(hosts, webHosts, kTimeServerCount);
     HostAddresses servers[kTimeServerCount];
+    const ULONGLONG lookupStart = GetTickCount64();
     ResolveHosts(hosts, kTimeServerCount, kLookupBoundMs, servers);
     HostAddresses web[kTimeServerCount];
     TakeWebAddresses(webHosts, servers, web, kTimeServerCount);
     // Waited out before the measurement, so that the spacing counts against no server's bound.
     Sleep(PrepareAddresses(servers, kTimeServerCount));
+    // Slow look-ups and the spacing leave a set room for fewer rounds, so that it still ends within its bound.
+    while (sntpRounds > 1 && GetTickCount64() - lookupStart + (sntpRounds - 1) * kSampleSpacingMs > kSetLastRoundMs)
+        --sntpRounds;
     clock->Start();
     TimeAnswer answer;
-    if (FetchClockOffset(servers, kTimeServerCount, true, *clock, &answer, web, webHosts))
-        *reading = ClockReading{answer.offset, order[answer.host], answer.protocol};
+    if (FetchClockOffset(servers, kTimeServerCount, sntpRounds, *clock, &answer, web, webHosts))
+        *reading = ClockReading{answer.offset, order[answer.host], answer.protocol, answer.agreed};
     else if (AskWebTimeHosts(clock, &answer))
-        *reading = ClockReading{answer.offset, kTimeServerCount + 1 + answer.host, kProtocolHttp};
+        *reading = ClockReading{answer.offset, kTimeServerCount + 1 + answer.host, kProtocolHttp, answer.agreed};
     else
         return 0;
     return 1;
@@ -86,7 +91,7 @@ int TimeClient::QueryTimeServer(const char *host, uint32_t *value) const {
     ResolveHosts(&host, 1, kLookupBoundMs, &server);
     const MeasureClock clock;
     TimeAnswer answer;
-    if (!FetchClockOffset(&server, 1, false, clock, &answer))
+    if (!FetchClockOffset(&server, 1, 0, clock, &answer))
         return 0;
     *value = answer.value;
     return 1;
@@ -104,7 +109,7 @@ int TimeClient::CheckClock(char *text, int length, const TimeServerNames *names,
     if (!lock.Held())
         return kCheckBusy;
     MeasureClock clock;
-    if (!FetchOffset(names, kCheckOrder, &clock, reading))
+    if (!FetchOffset(names, kCheckOrder, 1, &clock, reading))
         return kCheckNoServer;
     // The machine's time against the same time moved by the seconds the offset reports, both in UTC, so that a
     // daylight-saving change cannot put the report an hour out.
@@ -134,8 +139,10 @@ int TimeClient::SetClockFromServer(const TimeServerNames *names, ClockReading *r
     if (!lock.Held())
         return kSetBusy;
     MeasureClock clock;
-    if (!FetchOffset(names, kSetOrder, &clock, reading))
+    if (!FetchOffset(names, kSetOrder, kSetRounds, &clock, reading))
         return kSetNoServer;
+    if (!reading->agreed)
+        return kSetTooFar;
     SYSTEMTIME server;
     if (!FileTimeToUtc(clock.MachineTimeNow() +
                            static_cast<uint64_t>(reading->offset.milliseconds * kIntervalsPerMillisecond),

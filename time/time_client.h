@@ -14,6 +14,8 @@ struct ClockReading {
     // 1 to 3: the slot of the server that gave the offset; 4 or 5: built-in web host 1 or 2; 0 when none answered.
     int server;
     TimeProtocol protocol;
+    // Whether a set may make the correction: at most an hour, or two addresses agree on it within a second.
+    bool agreed;
 };
 
 // How a set ended.
@@ -43,7 +45,8 @@ public:
     int CheckClock(char *text, int length, const TimeServerNames *names = nullptr,
                    ClockReading *reading = nullptr) const;
     // A SetClockFromServer result: kSetDone when a server answered and the platform accepted the machine's time
-    // moved by the server's offset as the new system (UTC) time. reading as for CheckClock.
+    // moved by the server's offset as the new system (UTC) time; kSetTooFar, with nothing set, when the offset is
+    // over an hour and no second address agreed with it. reading as for CheckClock.
     int SetClockFromServer(const TimeServerNames *names = nullptr, ClockReading *reading = nullptr) const;
 };
 

@@ -6,6 +6,7 @@
 #include "net/udp_exchange.h"
 #include "time/address_memory.h"
 #include "time/calendar.h"
+#include "time/sample_choice.h"
 #include "time/sntp.h"
 #include "time/web_fetch.h"
 
@@ -17,8 +18,9 @@ const int kTimeValueSize = 4;
 // A server's address that has not connected in this long gets company from its next address.
 const DWORD kNextAddressMs = 1000;
 const DWORD kNever = ~0u;
+const int kMostServers = 3;
 
-static_assert(kMaxDatagramPeers >= 3, "one SNTP round asks every server");
+static_assert(kMaxDatagramPeers >= 3 * kAddressesPerServer, "one SNTP round asks every server's first addresses");
 
 typedef void(WINAPI *PreciseTimeFunction)(FILETIME *);
 
@@ -96,11 +98,13 @@ public:
         memcpy(&value, value_, sizeof value);
         return value;
     }
-    ClockOffset Offset() const {
-        return CentreWholeSecond(TimeValueToFileTime(ntohl(Value())), arrivedAt_, roundTrip_);
+    // The answer as an interval of its blur either way.
+    TimeSample Sample() const {
+        const ClockOffset offset = CentreWholeSecond(TimeValueToFileTime(ntohl(Value())), arrivedAt_, roundTrip_);
+        return TimeSample{offset.milliseconds * kIntervalsPerMillisecond, offset.blurMs * 2 * kIntervalsPerMillisecond,
+                          server_, AddressFingerprint(servers_[server_].address[connected_], true)};
     }
 
-private:
     void Close() {
         for (OwnedSocket &attempt : attempts_)
             attempt.Close();
@@ -108,6 +112,7 @@ private:
         received_ = 0;
     }
 
+private:
     bool Pending() const {
         for (const OwnedSocket &attempt : attempts_)
             if (attempt.IsOpen())
@@ -172,36 +177,64 @@ private:
     uint64_t arrivedAt_ = 0;
 };
 
-// One SNTP round: what each request carried, and the usable answers so far.
-struct SntpRound {
+// A measurement's SNTP rounds: the addresses asked, what each request carried, and the usable samples so far.
+struct SntpRounds {
     const MeasureClock *clock;
+    SocketAddress targets[kMaxDatagramPeers];
+    int serverOf[kMaxDatagramPeers];
+    int targetCount;
+    int rounds;
+    int sent;
     bool open;
+    DWORD sentAt;
     // When the wait that found the answers being taken ended: their arrival.
     int64_t wokeAt;
-    int64_t sentAt[kMaxDatagramPeers];
+    int64_t sentCounter[kMaxDatagramPeers];
     uint64_t transmit[kMaxDatagramPeers];
-    SntpSample samples[kMaxDatagramPeers];
+    TimeSample samples[kMaxDatagramPeers * kSetRounds];
     int sampleCount;
+    int roundFirstSample;
     DWORD firstAnswerAt;
 
-    // The round waits for every server asked, but only a short while after its first usable answer.
-    DWORD Due() const { return sampleCount > 0 ? Earlier(kSntpWaitMs, firstAnswerAt + kSntpGatherMs) : kSntpWaitMs; }
+    // Counted from the round's last request, so that a slow first socket cannot bring the next round nearer.
+    void Send(DatagramRound &datagrams) {
+        ++sent;
+        open = true;
+        roundFirstSample = sampleCount;
+        datagrams.Send(targets, targetCount, kSntpPort);
+        sentAt = clock->MillisecondsNow();
+    }
+    // A round waits for every address asked, but only a short while after its first usable answer.
+    DWORD Due() const {
+        const DWORD bound = sentAt + (sent == 1 ? kSntpWaitMs : kLaterRoundWaitMs);
+        return sampleCount > roundFirstSample ? Earlier(bound, firstAnswerAt + kSntpGatherMs) : bound;
+    }
+    // Another round follows only one that gave samples, and no sooner than the spacing allows.
+    bool MoreToSend() const { return !open && sent < rounds && sampleCount > 0; }
+    // Whether the server's SNTP may still answer: one of its addresses is still awaited.
+    bool Awaits(const DatagramRound &datagrams, int server) const {
+        for (int peer = 0; peer < targetCount; ++peer)
+            if (serverOf[peer] == server && datagrams.Awaits(peer))
+                return true;
+        return false;
+    }
+    DWORD NextAt() const { return sentAt + kSampleSpacingMs; }
 };
 
 int FormatRequest(void *context, int peer, const SocketAddress &address, char *packet) {
     if (!ClaimQuery(address))
         return 0;
-    SntpRound &round = *static_cast<SntpRound *>(context);
-    round.sentAt[peer] = round.clock->Counter();
+    SntpRounds &round = *static_cast<SntpRounds *>(context);
+    round.sentCounter[peer] = round.clock->Counter();
     // The low bits lie below the clock's resolution: the counter's make the time stamp harder to guess.
-    round.transmit[peer] = FileTimeToNtpTimestamp(round.clock->MachineTimeAt(round.sentAt[peer])) ^
-                           static_cast<uint64_t>(round.sentAt[peer] & 0xFF);
+    round.transmit[peer] = FileTimeToNtpTimestamp(round.clock->MachineTimeAt(round.sentCounter[peer])) ^
+                           static_cast<uint64_t>(round.sentCounter[peer] & 0xFF);
     FormatSntpRequest(round.transmit[peer], reinterpret_cast<unsigned char *>(packet));
     return kSntpPacketSize;
 }
 
 int TakeAnswer(void *context, int peer, const SocketAddress &address, const char *packet, int length) {
-    SntpRound &round = *static_cast<SntpRound *>(context);
+    SntpRounds &round = *static_cast<SntpRounds *>(context);
     SntpAnswer answer;
     const int verdict = ParseSntpAnswer(reinterpret_cast<const unsigned char *>(packet), static_cast<size_t>(length),
                                         round.transmit[peer], &answer);
@@ -209,12 +242,28 @@ int TakeAnswer(void *context, int peer, const SocketAddress &address, const char
         RememberAddress(address, verdict);
     if (verdict != kSntpTime)
         return verdict == kSntpNoAnswer ? 0 : 1;
-    SntpSample &sample = round.samples[round.sampleCount];
-    if (MakeSntpSample(round.clock->MachineTimeAt(round.sentAt[peer]), answer, round.clock->MachineTimeAt(round.wokeAt),
-                       peer, &sample)) {
-        if (round.sampleCount++ == 0)
+    TimeSample &sample = round.samples[round.sampleCount];
+    if (MakeSntpSample(round.clock->MachineTimeAt(round.sentCounter[peer]), answer,
+                       round.clock->MachineTimeAt(round.wokeAt), &sample)) {
+        sample.server = round.serverOf[peer];
+        sample.source = AddressFingerprint(address, true);
+        if (round.sampleCount++ == round.roundFirstSample)
             round.firstAnswerAt = round.clock->MillisecondsAt(round.wokeAt);
     }
+    return 1;
+}
+
+// values: the port-37 answers' four bytes, or null for SNTP samples; a web server's sample is the one at webIndex.
+int Choose(const TimeSample *samples, int count, const uint32_t *values, int webIndex, TimeAnswer *answer) {
+    const int chosen = ChooseSample(samples, count);
+    const TimeSample &sample = samples[chosen];
+    const TimeProtocol protocol = values == nullptr    ? kProtocolSntp
+                                  : chosen == webIndex ? kProtocolHttp
+                                                       : kProtocolTime;
+    const int64_t blurMs = values != nullptr ? sample.delay / 2 / kIntervalsPerMillisecond : 0;
+    *answer =
+        TimeAnswer{ClockOffset{IntervalsToMilliseconds(sample.offset), blurMs}, values != nullptr ? values[chosen] : 0,
+                   sample.server, protocol, StepAgreed(samples, count, chosen)};
     return 1;
 }
 
@@ -246,46 +295,57 @@ uint64_t MeasureClock::Between(int64_t from, int64_t to) const {
     return ticks / frequency * kIntervalsPerSecond + ticks % frequency * kIntervalsPerSecond / frequency;
 }
 
-int FetchClockOffset(const HostAddresses *servers, int count, bool sntp, const MeasureClock &clock, TimeAnswer *answer,
-                     const HostAddresses *web, const char *const *webNames) {
+int FetchClockOffset(const HostAddresses *servers, int count, int sntpRounds, const MeasureClock &clock,
+                     TimeAnswer *answer, const HostAddresses *web, const char *const *webNames) {
     const SocketLibrary library;
     if (!library.Started())
         return 0;
-    SntpRound round = {};
-    round.clock = &clock;
-    DatagramRound datagrams(FormatRequest, TakeAnswer, &round);
-    if (sntp) {
-        datagrams.Send(servers, count, kSntpPort, clock.MillisecondsNow());
-        round.open = true;
-    }
+    SntpRounds sntp = {};
+    sntp.clock = &clock;
+    sntp.rounds = sntpRounds;
+    for (int server = 0; server < count; ++server)
+        for (int i = 0; i < servers[server].count && i < kAddressesPerServer; ++i) {
+            sntp.serverOf[sntp.targetCount] = server;
+            sntp.targets[sntp.targetCount++] = servers[server].address[i];
+        }
+    DatagramRound datagrams(FormatRequest, TakeAnswer, &sntp);
+    if (sntpRounds > 0)
+        sntp.Send(datagrams);
     TimeProtocolWalk walk(servers, count, clock);
+    // The port-37 answers, and a web server's beside them.
+    TimeSample walked[kMostServers + 1];
+    uint32_t values[kMostServers + 1];
+    int walkedCount = 0;
+    int webIndex = -1;
     bool walking = false;
-    bool walkAnswered = false;
+    // Whether the walk may go on to another server: until its first answer, and in a set while its answers are over
+    // an hour off and agree with no other.
+    bool walkMore = true;
     WebTimeWalk webWalk(web, webNames, web != nullptr ? count : 0, clock);
     bool webAsking = webWalk.AskNext(clock.MillisecondsNow());
-    bool webAnswered = false;
     for (;;) {
         DWORD now = clock.MillisecondsNow();
-        // Checked before every wait, so that datagrams that keep coming cannot hold the round open.
-        if (round.open && (datagrams.Awaited() == 0 || now >= round.Due())) {
-            round.open = false;
-            if (round.sampleCount > 0) {
-                const SntpSample &picked = PickSntpSample(round.samples, round.sampleCount);
-                *answer =
-                    TimeAnswer{ClockOffset{IntervalsToMilliseconds(picked.offset), 0}, 0, picked.peer, kProtocolSntp};
-                return 1;
+        // Checked before every wait, so that datagrams that keep coming cannot hold a round open.
+        if (sntp.open && (datagrams.Awaited() == 0 || now >= sntp.Due())) {
+            sntp.open = false;
+            if (sntp.sampleCount > 0 && sntp.sent == sntp.rounds)
+                return Choose(sntp.samples, sntp.sampleCount, nullptr, -1, answer);
+            // SNTP answers: port 37's whole seconds are no longer needed.
+            if (sntp.sampleCount > 0) {
+                walk.Close();
+                walking = false;
             }
         }
+        if (sntp.MoreToSend() && now >= sntp.NextAt())
+            sntp.Send(datagrams);
         // Port 37 asks a server only once its SNTP has failed, or when no SNTP answer has come in kSntpFirstMs.
-        while (!walking && !walkAnswered && walk.Asked() + 1 < count && round.sampleCount == 0 &&
-               (!round.open || now >= kSntpFirstMs || !datagrams.Awaits(walk.Asked() + 1)))
+        while (!walking && walkMore && walk.Asked() + 1 < count && sntp.sampleCount == 0 &&
+               (!sntp.open || now >= kSntpFirstMs || !sntp.Awaits(datagrams, walk.Asked() + 1)))
             walking = walk.AskNext(now);
-        if ((walkAnswered || webAnswered) && (!round.open || (now >= kSntpFirstMs && round.sampleCount == 0))) {
-            *answer = walkAnswered ? TimeAnswer{walk.Offset(), walk.Value(), walk.Asked(), kProtocolTime}
-                                   : TimeAnswer{webWalk.Offset(), 0, webWalk.Asked(), kProtocolHttp};
-            return 1;
-        }
-        if (!walking && !walkAnswered && !round.open && !webAsking && !webAnswered)
+        const bool walkDone = !walking && (!walkMore || walk.Asked() + 1 >= count);
+        if (walkedCount > 0 && walkDone && sntp.sampleCount == 0 && (!sntp.open || now >= kSntpFirstMs))
+            return Choose(walked, walkedCount, values, webIndex, answer);
+        if (walkDone && walkedCount == 0 && !sntp.open && !sntp.MoreToSend() && !webAsking)
             return 0;
         SocketWait wait;
         DWORD wakeAt = kNever;
@@ -297,26 +357,38 @@ int FetchClockOffset(const HostAddresses *servers, int count, bool sntp, const M
             webWalk.Watch(wait);
             wakeAt = Earlier(wakeAt, webWalk.Due());
         }
-        if (round.open) {
+        if (sntp.open) {
             datagrams.Watch(wait);
-            wakeAt = Earlier(Earlier(wakeAt, round.Due()), datagrams.NextGiveUp());
-            if ((!walking || webAnswered) && now < kSntpFirstMs)
+            wakeAt = Earlier(wakeAt, sntp.Due());
+            if (!walking && now < kSntpFirstMs)
                 wakeAt = Earlier(wakeAt, kSntpFirstMs);
+        } else if (sntp.MoreToSend()) {
+            wakeAt = Earlier(wakeAt, sntp.NextAt());
         }
         wait.Wait(wakeAt > now ? wakeAt - now : 0);
-        round.wokeAt = clock.Counter();
-        now = clock.MillisecondsAt(round.wokeAt);
+        sntp.wokeAt = clock.Counter();
+        now = clock.MillisecondsAt(sntp.wokeAt);
         if (walking) {
-            const int progress = walk.Advance(wait, round.wokeAt, now);
-            walkAnswered = progress > 0;
+            const int progress = walk.Advance(wait, sntp.wokeAt, now);
             walking = progress == 0;
+            if (progress > 0) {
+                values[walkedCount] = walk.Value();
+                walked[walkedCount++] = walk.Sample();
+            }
         }
         if (webAsking) {
-            const int progress = webWalk.Advance(wait, round.wokeAt, now);
-            webAnswered = progress > 0;
+            const int progress = webWalk.Advance(wait, sntp.wokeAt, now);
             webAsking = progress == 0 || (progress < 0 && webWalk.AskNext(now));
+            if (progress > 0) {
+                values[walkedCount] = 0;
+                webIndex = walkedCount;
+                walked[walkedCount++] = webWalk.Sample();
+            }
         }
-        if (round.open)
-            datagrams.Take(wait, now);
+        // A set's answer over an hour off needs another server's agreement.
+        if (walkedCount > 0)
+            walkMore = sntpRounds > 1 && !StepAgreed(walked, walkedCount, walkedCount - 1);
+        if (sntp.open)
+            datagrams.Take(wait);
     }
 }

@@ -16,6 +16,16 @@ const DWORD kSntpWaitMs = 5000;
 const DWORD kSntpFirstMs = 1000;
 // After the round's first usable answer, this long for the others, so that they can outvote it.
 const DWORD kSntpGatherMs = 250;
+// A set takes this many SNTP rounds, each this long after the one before, and waits this long at most for a later
+// round's answers. No address is asked again within 4 s (NIST's rule for its servers); the spacing's margin is for a
+// path's jitter, which can bring two requests nearer by the time they reach the server.
+const int kSetRounds = 3;
+const DWORD kSampleSpacingMs = 4100;
+const DWORD kLaterRoundWaitMs = 400;
+// A set's last round starts this long at most after its look-ups did: the clock is set 9 s after them at the latest.
+const DWORD kSetLastRoundMs = 9000 - kLaterRoundWaitMs - 100;
+// Each of a server's first addresses is a server of its own, asked beside the others.
+const int kAddressesPerServer = 4;
 // The servers' names are looked up together, before the measurement starts, within this.
 const DWORD kLookupBoundMs = 3000;
 
@@ -51,16 +61,19 @@ struct TimeAnswer {
     // Which of the servers asked gave the answer, and whether by SNTP.
     int host;
     TimeProtocol protocol;
+    // Whether the correction may be made: at most an hour, or another address agrees with it (StepAgreed).
+    bool agreed;
 };
 
-// Asks `count` servers (at most three), at the addresses given, when `sntp`, all of them by SNTP at once from the
-// start, and in that order on port 37 each server whose SNTP has failed, or every server once no usable SNTP answer
-// has come kSntpFirstMs after the start. The SNTP round's choice ends the operation as soon as it is made; a port-37
-// answer is taken only when no usable SNTP answer has come kSntpFirstMs after the start, or every SNTP server has
-// failed. An address barred by a kiss-o'-death is not asked on port 37.
-// 1 with the answer; 0 when neither protocol gave one. A server that names a time before this build's day, or zero,
-// has not answered. Every instant is read from `clock`, started before the call. `web`, when given, holds the
-// addresses of the slots that name web servers (named `webNames`), asked beside the rest with a port-37 answer's
-// weight; those slots have none in `servers`.
-int FetchClockOffset(const HostAddresses *servers, int count, bool sntp, const MeasureClock &clock, TimeAnswer *answer,
-                     const HostAddresses *web = nullptr, const char *const *webNames = nullptr);
+// Asks `count` servers (at most three), at the addresses given, `sntpRounds` times (0, 1 or kSetRounds) all their
+// addresses by SNTP at once, the first from the start, and on port 37 in that order each server whose SNTP has
+// failed, or every server once no usable SNTP answer has come kSntpFirstMs after the start; an address barred by a
+// kiss-o'-death is asked by neither. A set's port-37 walk goes on to the next server while its answers are over an
+// hour off and agree with no other. The answer is the choice among the SNTP samples (ChooseSample), made when the last
+// round ends; a port-37 answer is taken only when no usable SNTP answer has come kSntpFirstMs after the start, or every
+// SNTP server has failed. 1 with the answer; 0 when neither protocol gave one. A server that names a time before this
+// build's day, or zero, has not answered. Every instant is read from `clock`, started before the call. `web`, when
+// given, holds the addresses of the slots that name web servers (named `webNames`), asked beside the rest with a
+// port-37 answer's weight; those slots have none in `servers`.
+int FetchClockOffset(const HostAddresses *servers, int count, int sntpRounds, const MeasureClock &clock,
+                     TimeAnswer *answer, const HostAddresses *web = nullptr, const char *const *webNames = nullptr);

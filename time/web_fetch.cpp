@@ -127,5 +127,5 @@ int AskWebTimeHosts(MeasureClock *clock, TimeAnswer *answer) {
     clock->Start();
     // Web servers alone, through the same wait as every other answer.
     const HostAddresses none[kWebTimeHostCount] = {};
-    return FetchClockOffset(none, kWebTimeHostCount, false, *clock, answer, servers, hosts);
+    return FetchClockOffset(none, kWebTimeHostCount, 0, *clock, answer, servers, hosts);
 }

@@ -6,6 +6,8 @@
 #include <stdint.h>
 
 #include "net/socket_support.h"
+#include "time/address_memory.h"
+#include "time/sample_choice.h"
 #include "time/time_fetch.h"
 #include "time/web_time.h"
 
@@ -34,6 +36,12 @@ public:
     // failed or sent what no working web server sends, 0 to go on waiting.
     int Advance(SocketWait &wait, int64_t wokeAt, DWORD now);
     ClockOffset Offset() const { return search_.Offset(); }
+    // The answer as an interval of its blur either way, from the address that gave it.
+    TimeSample Sample() const {
+        const ClockOffset offset = Offset();
+        return TimeSample{offset.milliseconds * kIntervalsPerMillisecond, offset.blurMs * 2 * kIntervalsPerMillisecond,
+                          server_, AddressFingerprint(servers_[server_].address[nextAddress_ - 1], true)};
+    }
 
 private:
     bool Connect();

@@ -227,9 +227,10 @@ def ntp_timestamp(unix_seconds):
 
 
 class FakeSntpServer:
-    """An SNTP server on host:123 that counts well-formed client requests (48 bytes, version 4, mode 3) and answers
-    them as answer() says: the time `offset` seconds from now, `delay` seconds late, with an originate time stamp
-    that is not the request's (`spoof`), or a kiss-o'-death with code `kiss`; until then, not at all."""
+    """An SNTP server on host:123 that counts well-formed client requests (48 bytes, version 4, mode 3, any leap
+    indicator: ntpdig sends 3) and answers them as answer() says: the time `offset` seconds from now, `delay` seconds
+    late, with an originate time stamp that is not the request's (`spoof`), or a kiss-o'-death with code `kiss`; until
+    then, not at all."""
 
     def __init__(self, host):
         self.requests = 0
@@ -257,7 +258,7 @@ class FakeSntpServer:
                 request, client = self._socket.recvfrom(512)
             except socket.timeout:
                 continue
-            if len(request) != 48 or request[0] != 0x23:
+            if len(request) != 48 or request[0] & 0x3F != 0x23:
                 continue
             self.requests += 1
             self.request_times.append(time.monotonic())

@@ -3,12 +3,16 @@ exit, the time from start to the clock report against a loopback server, the rep
 Time Protocol server, the time to the report from an NTP-only server while port 37 is swallowed, the worst case with
 all three servers silent, how close to a server's time a set brings the clock (Time Protocol answers sent early and
 late in their second, and SNTP), a set against servers answering both protocols, names that resolve late,
-and a 5 MB update download beside curl fetching the same file from the same server.
+and a 5 MB update download beside curl fetching the same file from the same server. With --paths, instead: /check,
+/sync, ntpdig and chronyd -Q against three SNTP servers 2.5 s ahead behind seeded jittery paths.
 Run inside tests/wine/run_isolated.sh."""
 
+import heapq
 import os
 import pathlib
+import random
 import re
+import select
 import socket
 import statistics
 import subprocess
@@ -148,6 +152,102 @@ def download_times(size):
         harness.shutil.rmtree(workdir, ignore_errors=True)
 
 
+# One-way delay each way, its jitter (uniform above it), the share of datagrams a spike of 50-250 ms holds, the share
+# lost.
+PATHS = {"Wi-Fi-like": (0.004, 0.006, 0.05, 0.02), "LTE-like": (0.020, 0.015, 0.15, 0.03)}
+AHEAD = 2.5
+
+
+def jittery_path(address, server, path, seed):
+    """A UDP relay on address:123 to server:123 that delays, spikes and drops each datagram each way by a generator
+    seeded once; returns its stop()."""
+    base, jitter, spikes, loss = path
+    rand, stopping, queue, client = random.Random(seed), threading.Event(), [], [None]
+    outer, inner = socket.socket(socket.AF_INET, socket.SOCK_DGRAM), socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    outer.bind((address, 123))
+    inner.bind(("127.0.0.1", 0))
+
+    def relay():
+        while not stopping.is_set():
+            wait = min(0.1, max(0.0, queue[0][0] - time.monotonic())) if queue else 0.1
+            for sock in select.select([outer, inner], [], [], wait)[0]:
+                packet, sender = sock.recvfrom(512)
+                client[0] = sender if sock is outer else client[0]
+                if rand.random() >= loss:
+                    delay = base + rand.uniform(0, jitter) + (rand.uniform(0.05, 0.25) if rand.random() < spikes else 0)
+                    to = (inner, (server, 123)) if sock is outer else (outer, client[0])
+                    heapq.heappush(queue, (time.monotonic() + delay, id(packet), packet, to))
+            while queue and queue[0][0] <= time.monotonic():
+                _, _, packet, (sock, to) = heapq.heappop(queue)
+                sock.sendto(packet, to)
+
+    thread = threading.Thread(target=relay, daemon=True)
+    thread.start()
+
+    def stop():
+        stopping.set()
+        thread.join()
+        outer.close()
+        inner.close()
+    return stop
+
+
+def path_results(display, path, seed, checks=25, sets=8):
+    """(offset in s, seconds taken) of each run of /check, /sync, ntpdig and chronyd -Q, each through three jittery
+    paths seeded alike, to SNTP servers AHEAD s ahead."""
+    addresses = [f"127.0.0.{11 + n}" for n in range(3)]
+    servers = [FakeSntpServer(f"127.0.0.{21 + n}") for n in range(3)]
+    folder = pathlib.Path(harness.tempfile.mkdtemp(prefix="tempvaro-chrony-"))
+    (folder / "chrony.conf").write_text("".join(f"server {a} iburst\n" for a in addresses) + f"cmdport 0\npidfile "
+                                        f"{folder}/chronyd.pid\n")
+
+    def ours(switch):
+        program = harness.Program(display)
+        _, output, took = program.run(switch, environment={"WINEDEBUG": "err+sync"})
+        found = (re.search(r"offset_ms=(-?\d+)", output) if switch == "/check" else
+                 REFUSED_SET.search(program.log.read_text(errors="replace")))
+        return int(found.group(1)) / 1000, took
+
+    def peer(command, pattern):
+        started = time.monotonic()
+        result = subprocess.run(command, capture_output=True, text=True, timeout=60)
+        return float(re.search(pattern, result.stdout + result.stderr).group(1)), time.monotonic() - started
+
+    contenders = {"/check": (lambda: ours("/check"), checks), "/sync": (lambda: ours("/sync"), sets),
+                  "ntpdig": (lambda: peer(["ntpdig", "-j", "-t", "2", *addresses], r'"offset": ?(-?[\d.]+)'), checks),
+                  "chronyd -Q": (lambda: peer(["chronyd", "-Q", "-f", str(folder / "chrony.conf")],
+                                              r"wrong by (-?[\d.]+)"), sets)}
+    try:
+        for server in servers:
+            server.answer(AHEAD)
+        for name, (run, runs) in contenders.items():
+            stops = [jittery_path(a, f"127.0.0.{21 + n}", path, seed + n) for n, a in enumerate(addresses)]
+            try:
+                yield name, [run() for _ in range(runs)]
+            finally:
+                for stop in stops:
+                    stop()
+    finally:
+        for server in servers:
+            server.stop()
+        harness.shutil.rmtree(folder, ignore_errors=True)
+
+
+def measure_paths(seed=868):
+    harness.check_isolation()
+    display = harness.VirtualDisplay().start()
+    try:
+        for name, path in PATHS.items():
+            for contender, results in path_results(display, path, seed):
+                errors, took = sorted(abs(offset - AHEAD) * 1000 for offset, _ in results), [t for _, t in results]
+                print(f"{name} {contender}: |error| median {statistics.median(errors):.1f} ms, p90 "
+                      f"{errors[round(0.9 * (len(errors) - 1))]:.1f}, worst {errors[-1]:.1f} ({len(errors)} runs); "
+                      f"{min(took):.2f}-{max(took):.2f} s, median {statistics.median(took):.2f} s")
+    finally:
+        display.stop()
+    return 0
+
+
 def main():
     harness.check_isolation()
     print(f"release Tempvaro.exe: {RELEASE.stat().st_size} bytes ({RELEASE.stat().st_size / 1024:.1f} KiB)")
@@ -216,4 +316,4 @@ def main():
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(measure_paths() if "--paths" in sys.argv else main())

@@ -12,7 +12,7 @@ import time
 import unittest
 
 from . import harness, real_servers
-from .fake_time_server import FakeSntpServer, FakeTimeServer, SilentAddress, TimeServers
+from .fake_time_server import EPOCH_1900_TO_1970, FakeSntpServer, FakeTimeServer, SilentAddress, TimeServers
 from .fake_web_server import FakeDateServer
 
 WELCOME = "欢迎使用!"
@@ -24,6 +24,9 @@ SETTING = "更新本机时间..."
 SET_DONE = "成功更新本机时间"
 SET_ACCURATE = "时间准确"
 SET_FAILED = "更新本机时间失败!"
+SET_TOO_FAR = "更新本机时间失败,时间服务器的时间相差太大!"
+# Wine refuses to move its clock by half a second or more, and says by how much it was asked to.
+REFUSED_SET = re.compile(r"NtSetSystemTime not allowed: difference (-?\d+) ms")
 
 IDC_MINIMIZED = 1012
 IDC_SAVE = 1013
@@ -221,9 +224,10 @@ class SntpTest(TempvaroTestCase):
         program = self.launch()
         self.assertEqual(self.wait_report(program)[2], fast(hours=1, minutes=2, seconds=3))
         self.assertEqual(self.requests(), {1: 1, 2: 1, 3: 1}, "one request to each, all sent together")
+        # The set's three rounds: over an hour, and no second address agrees, so nothing is set.
         program.command(harness.IDOK)
-        program.wait_panes(lambda p: p[0] == SET_FAILED, 20, "the set to fail: Wine will not move its clock an hour")
-        self.assertEqual(self.requests(), {1: 1, 2: 2, 3: 2})
+        program.wait_panes(lambda p: p[0] == SET_TOO_FAR, 20, "the set to be refused as too far")
+        self.assertEqual(self.requests(), {1: 1, 2: 4, 3: 4})
 
     def test_names_from_the_settings_file_are_the_ones_asked(self):
         workdir = self.settings_folder({1: "ntp.tempvaro.test", 2: "time_2.example"})
@@ -257,32 +261,34 @@ class AddressesTest(TempvaroTestCase):
         self.assertEqual((port37.connections, sntp.requests), (1, 1))
 
     def test_a_silent_first_address_gives_way_to_the_second(self):
+        # On port 37 only: SNTP asks both addresses at once, and would answer before the walk reaches the second.
         silent = SilentAddress("127.0.0.2")
         port37 = FakeTimeServer("127.0.0.16", mode="answer", offset=offset(seconds=7))
-        sntp = FakeSntpServer("127.0.0.16")
-        sntp.answer(offset(seconds=7))
-        report, took = self.report_from("two.tempvaro.test", silent, port37, sntp)
+        report, took = self.report_from("two.tempvaro.test", silent, port37)
         self.assertEqual(report, slow(seconds=7))
         self.assertLess(took, 3.0)
-        self.assertEqual((silent.sntp.requests, sntp.requests, port37.connections), (1, 1, 0))
+        self.assertEqual((silent.sntp.requests, port37.connections), (1, 1))
 
 
 class ManualSyncTest(TempvaroTestCase):
 
-    def test_sync_fails_when_server_far_off(self):
-        # Server 3 is asked first and stays silent, which keeps the "setting" text up long enough to be seen.
+    def test_sync_with_two_servers_a_day_ahead_is_made_and_refused_by_wine(self):
+        # Server 3 is asked first and stays silent, which keeps the "setting" text up long enough to be seen; server 1's
+        # day is over an hour, so the walk goes on to server 2 for agreement.
         self.servers[3].silent()
         self.servers[1].answer(offset(days=1))
         self.servers[2].answer(offset(days=1))
-        program = self.launch()
+        program = self.launch({"WINEDEBUG": "err+sync"})
         self.assertEqual(self.wait_report(program)[2], slow(days=1))
         program.command(harness.IDOK)
         program.wait_pane(0, SETTING, 5)
         panes = program.wait_panes(lambda p: p[0] != SETTING, SERVER_ATTEMPT + 10, "the sync to end")
         self.assertEqual(panes[0], SET_FAILED)
         self.assertEqual(panes[2], slow(days=1), "a failed sync leaves the check's result")
-        self.assertEqual(self.servers.connections(), {1: 2, 2: 0, 3: 1})
+        self.assertEqual(self.servers.connections(), {1: 2, 2: 1, 3: 1})
         self.assertLess(self.servers[3].accept_times[0], self.servers[1].accept_times[1], "server 3 is asked first")
+        moved = REFUSED_SET.search(program.log.read_text(errors="replace"))
+        self.assertLess(abs(int(moved.group(1)) - ONE_DAY * 1000), 1000)
 
     def test_sync_succeeds_when_server_equals_machine(self):
         self.servers[1].answer(offset(days=1))
@@ -355,10 +361,22 @@ class CommandLineTest(TempvaroTestCase):
         program = harness.Program(display)
         self.addCleanup(program.stop)
         code, lines = self.run_program("/sync", program=program, environment={"WINEDEBUG": "err+sync"})
-        log = program.log.read_text(errors="replace")
-        moved = re.search(r"NtSetSystemTime not allowed: difference (-?\d+) ms", log)
+        moved = REFUSED_SET.search(program.log.read_text(errors="replace"))
         self.assertEqual((code, lines[0]), (2, SET_FAILED))
         self.assertLess(abs(int(moved.group(1)) - 2375), 20)
+
+    def test_a_lone_server_with_a_unix_epoch_count_is_reported_and_moves_nothing(self):
+        # Unix seconds read as seconds since 1900 come to 2092: no second address agrees, so nothing is set.
+        self.servers[3].answer(-EPOCH_1900_TO_1970)
+        code, lines = self.run_program("/check")
+        self.assertEqual((code, lines[0][:6]), (1, "本机时间慢了"))
+        program = harness.Program(display)
+        self.addCleanup(program.stop)
+        code, lines = self.run_program("/sync", program=program, environment={"WINEDEBUG": "err+sync"})
+        self.assertEqual((code, lines[0]), (2, SET_TOO_FAR))
+        self.assertRegex(lines[1], r"server=time-b-g.nist.gov protocol=time")
+        self.assertIsNone(REFUSED_SET.search(program.log.read_text(errors="replace")))
+        self.assertEqual(self.servers.connections(), {1: 0, 2: 0, 3: 2})
 
     def test_usage_and_bad_arguments_contact_nothing(self):
         self.servers[1].answer(0)

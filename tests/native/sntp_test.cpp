@@ -1,9 +1,10 @@
-// SNTP answers as a server, a spoofer or a stale packet could send them, the offset they give, and the host names a
-// user may give the time servers.
+// SNTP answers as a server, a spoofer or a stale packet could send them, the offset they give, the choice among
+// samples, and the host names a user may give the time servers.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "settings/resync_period.h"
 #include "time/calendar.h"
@@ -96,24 +97,60 @@ TEST(SntpTime, KeepsFractionsReadsTheNextEraAndAveragesWithoutOverflow) {
     EXPECT_EQ(SntpClockOffset(late, 0, 0, late), -static_cast<int64_t>(late));
 }
 
-TEST(SntpRound, ThreeAnswersOutvoteOneAndTwoTrustTheShorterTrip) {
+TEST(SntpSample, TakesTheTripAndRefusesAnImpossiblyShortOne) {
     const int64_t t1 = 130000000000000000ll;
     // Server 0.5 s ahead, 30 ms out and 50 ms back, 10 ms to answer: a trip of 80 ms.
     EXPECT_EQ(SntpRoundTripDelay(t1, t1 + 5300000, t1 + 5400000, t1 + 900000), 800000);
-    const SntpSample first{1200000000, 400000, 0}, second{2000000, 800000, 1}, third{-1000000, 1200000, 2};
-    const SntpSample three[][3] = {{first, second, third}, {second, first, third}, {third, second, first}};
-    for (const auto &samples : three)
-        EXPECT_EQ(PickSntpSample(samples, 3).peer, 1) << "the median, in any order";
     // Coarse clocks may make a trip a little negative; beyond 10 ms the answer is refused, so it cannot win by it.
-    SntpSample sample{};
+    TimeSample sample{};
     const SntpAnswer answer{static_cast<uint64_t>(t1) + 5300000, static_cast<uint64_t>(t1) + 5400000};
-    EXPECT_TRUE(MakeSntpSample(t1, answer, t1, 2, &sample));
+    EXPECT_TRUE(MakeSntpSample(t1, answer, t1, &sample));
     EXPECT_EQ(sample.delay, -100000);
-    EXPECT_EQ(sample.peer, 2);
-    EXPECT_FALSE(MakeSntpSample(t1, answer, t1 - 1, 2, &sample));
-    const SntpSample two[] = {second, first};
-    EXPECT_EQ(PickSntpSample(two, 2).peer, 0) << "the shorter trip";
-    EXPECT_EQ(PickSntpSample(two + 1, 1).peer, 0);
+    EXPECT_FALSE(MakeSntpSample(t1, answer, t1 - 1, &sample));
+}
+
+// Samples as (offset ms, round trip ms, address), the one chosen, and whether its correction may be made.
+struct ChoiceCase {
+    const char *what;
+    std::vector<std::tuple<int64_t, int64_t, int>> samples;
+    int chosen;
+    bool agreed;
+};
+
+TEST(SampleChoice, AgreeingServersOutvoteTheRestAndTheShortestTripWinsAmongThem) {
+    const int64_t hour = 3600000, day = 24 * hour, epoch = 70 * 365 * day; // a Unix-epoch count read as 1900's
+    const ChoiceCase cases[] = {
+        {"jittered samples of three servers, three rounds",
+         {{2512, 31, 1}, {2498, 44, 2}, {2503, 9, 3}, {2489, 60, 1}, {2501, 6, 2}, {2507, 17, 3}},
+         4,
+         true},
+        {"one wrong of three, with the shortest trip", {{2500, 40, 1}, {-500, 2, 2}, {2510, 30, 3}}, 2, true},
+        {"two a tick apart still agree", {{2500, 2, 1}, {2504, 2, 2}, {-500, 1, 3}}, 0, true},
+        {"one wrong of three, its spike meeting both", {{2500, 40, 1}, {2000, 1200, 2}, {2510, 30, 3}}, 2, true},
+        {"two disagreeing: the shorter trip", {{2500, 40, 1}, {3500, 20, 2}}, 1, true},
+        {"two disagreeing by a day: too far", {{2500, 40, 1}, {day, 20, 2}}, 1, false},
+        {"one address a day off three times is one voice", {{day, 20, 1}, {day + 3, 20, 1}, {day, 20, 1}}, 0, false},
+        {"one address a day off outvotes none", {{day, 20, 1}, {day + 3, 20, 1}, {0, 30, 2}}, 0, false},
+        {"two addresses a day off agree", {{day, 20, 1}, {day + 700, 20, 2}}, 0, true},
+        {"agreement is within a second", {{day, 30, 1}, {day + 1100, 20, 2}}, 1, false},
+        {"a port-37 server with a Unix-epoch count alone", {{epoch, 1002, 1}}, 0, false},
+        {"a dead battery: three servers years ahead",
+         {{epoch, 1002, 1}, {epoch - 40, 1010, 2}, {epoch + 3, 6, 3}},
+         2,
+         true},
+        {"an hour is made alone, a little more is not", {{hour, 0, 1}}, 0, true},
+        {"a trip below zero is a point, which still meets itself", {{hour + 1, -10, 1}, {300, 40, 2}}, 0, false},
+    };
+    for (const ChoiceCase &test : cases) {
+        TimeSample samples[8];
+        int count = 0;
+        for (const auto &sample : test.samples)
+            samples[count++] = TimeSample{std::get<0>(sample) * 10000, std::get<1>(sample) * 10000, 0,
+                                          static_cast<uint32_t>(std::get<2>(sample))};
+        const int chosen = ChooseSample(samples, count);
+        EXPECT_EQ(chosen, test.chosen) << test.what;
+        EXPECT_EQ(StepAgreed(samples, count, chosen), test.agreed) << test.what;
+    }
 }
 
 TEST(ResyncHours, TakesOneTo720OrZeroAndElseTheDefault) {

@@ -12,7 +12,7 @@ const uint64_t kIntervalsFrom1601To1900 = 94354848000000000ull;
 
 uint64_t FileTimeNow(int64_t offsetMs) {
     FILETIME now;
-    GetSystemTimeAsFileTime(&now);
+    GetSystemTimePreciseAsFileTime(&now); // as a real server reads its clock, not to the tick
     return (static_cast<uint64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime) + offsetMs * 10000;
 }
 
@@ -117,7 +117,11 @@ DWORD WINAPI FakeSntpServer::ServeLoop(LPVOID self) {
         if (recvfrom(server.socket_, packet, sizeof packet, 0, reinterpret_cast<sockaddr *>(&client), &size) != 48 ||
             server.behaviour_ == SntpBehaviour::Silent)
             continue;
-        InterlockedIncrement(&server.requests_);
+        LARGE_INTEGER counter, frequency;
+        QueryPerformanceCounter(&counter);
+        QueryPerformanceFrequency(&frequency);
+        server.requestedAt_[(InterlockedIncrement(&server.requests_) - 1) & 7] =
+            static_cast<ULONGLONG>(counter.QuadPart) * 1000 / static_cast<ULONGLONG>(frequency.QuadPart);
         // Version 4, a server at stratum 1, the request's time stamp echoed, received now and sent after the delay.
         memcpy(packet + 24, packet + 40, 8);
         packet[0] = 0x24;

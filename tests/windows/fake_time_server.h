@@ -66,6 +66,8 @@ public:
     bool Start(unsigned short port, SntpBehaviour behaviour, int64_t offsetMs = 0, DWORD delayMs = 0);
     void Stop();
     long Requests() const { return requests_; }
+    // When request `index` (from 0, the first eight) arrived, in milliseconds of the performance counter.
+    ULONGLONG RequestedAt(long index) const { return requestedAt_[index]; }
 
 private:
     static DWORD WINAPI ServeLoop(LPVOID self);
@@ -74,6 +76,7 @@ private:
     HANDLE thread_ = nullptr;
     volatile bool stopping_ = false;
     volatile long requests_ = 0;
+    ULONGLONG requestedAt_[8] = {};
     SntpBehaviour behaviour_ = SntpBehaviour::Answer;
     int64_t offsetMs_ = 0;
     DWORD delayMs_ = 0;
