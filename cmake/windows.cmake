@@ -62,6 +62,9 @@ add_executable(Tempvaro WIN32 app/main.cpp app/main_dialog.cpp app/about/about_d
 tempvaro_options(Tempvaro)
 target_compile_options(Tempvaro PRIVATE ${PRODUCT_FLAGS})
 target_link_libraries(Tempvaro PRIVATE tempvaro_core)
+# The program starts at its own entry (app/main.cpp, under the name ld starts a GUI program at), without the C
+# run-time's start-up code, its sections and its imports.
+target_link_options(Tempvaro PRIVATE -nostartfiles)
 set_source_files_properties(res/tempvaro.rc PROPERTIES OBJECT_DEPENDS
     "${PROJECT_SOURCE_DIR}/res/main_dialog.rc;${PROJECT_SOURCE_DIR}/res/about_dialog.rc;${PROJECT_SOURCE_DIR}/res/time_servers_dialog.rc;${PROJECT_BINARY_DIR}/generated/vendor.h;${PROJECT_BINARY_DIR}/generated/version.h;${PROJECT_SOURCE_DIR}/res/main_menu.rc;${PROJECT_SOURCE_DIR}/res/version.rc;${PROJECT_SOURCE_DIR}/res/resource.h;${PROJECT_SOURCE_DIR}/res/tempvaro.ico;${PROJECT_SOURCE_DIR}/res/tempvaro-x86.manifest;${PROJECT_SOURCE_DIR}/res/tempvaro-amd64.manifest")
 
