@@ -5,6 +5,8 @@
 
 #include "net/socket_support.h"
 
+// Names are looked up within this, whoever asks: the time servers together before a measurement, a web host.
+const DWORD kLookupBoundMs = 3000;
 // At most this many names at once.
 const int kMaxLookups = 3;
 

@@ -6,9 +6,6 @@
 
 namespace {
 
-// As long as the time servers' look-up may take.
-const DWORD kTcpLookupBoundMs = 3000;
-
 // Waits at most `milliseconds` until the socket can be read, or written when it is connecting.
 bool WaitForSocket(SOCKET socket, bool forWrite, DWORD milliseconds) {
     SocketWait wait;
@@ -47,7 +44,7 @@ int RunTcpExchange(const char *host, unsigned short port, DWORD connectMs, TcpEx
     if (!library.Started())
         return 0;
     HostAddresses addresses;
-    ResolveHosts(&host, 1, kTcpLookupBoundMs, &addresses);
+    ResolveHosts(&host, 1, kLookupBoundMs, &addresses);
     for (int i = 0; i < addresses.count; ++i) {
         SocketAddress &address = addresses.address[i];
         SetPort(address, port);

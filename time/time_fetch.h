@@ -5,6 +5,7 @@
 #include <winsock2.h>
 #include <stdint.h>
 
+#include "net/host_lookup.h"
 #include "net/socket_support.h"
 #include "time/clock_offset.h"
 
@@ -26,8 +27,6 @@ const DWORD kLaterRoundWaitMs = 400;
 const DWORD kSetLastRoundMs = 9000 - kLaterRoundWaitMs - 100;
 // Each of a server's first addresses is a server of its own, asked beside the others.
 const int kAddressesPerServer = 4;
-// The servers' names are looked up together, before the measurement starts, within this.
-const DWORD kLookupBoundMs = 3000;
 
 // The machine's clock read once beside a monotonic counter. Every instant of a measurement is a counter reading whose
 // machine time is derived from that pair, so that a clock stepped meanwhile can neither bend nor wrap a round trip.
